@@ -1,0 +1,100 @@
+// The core: the process-wide registry of services, start-up and shut-down,
+// and the logging and tracing facilities.
+//
+// A host calls vek_initialize, which creates the core; services are
+// registered under a service-type name and found by it; vek_terminate
+// releases the services in ascending order of their names and takes the
+// core down.
+//
+// Thread safety: every function here and every i_core operation is safe for
+// concurrent use, except that vek_initialize and vek_terminate are called by
+// the host once each, and the facility functions are not to be called from
+// two threads at once.
+#ifndef VEK_CORE_H
+#define VEK_CORE_H
+
+#include "vek/export.h"
+#include "vek/object/base.h"
+#include "vek/object/collection.h"
+
+namespace vek {
+
+class i_stream;
+
+class VEK_API i_core : public virtual i_object {
+public:
+    // Adds a reference to `svc` and stores it under `svc_type`. False for a
+    // null service, a null or empty name, or a name already taken (the
+    // first service stays).
+    virtual bool register_service(i_object* svc, const char* svc_type) = 0;
+    // Removes the entry and releases the stored object.
+    virtual bool unregister_service(const char* svc_type) = 0;
+    // New reference: caller releases. The service's i_object part, or null.
+    virtual i_object* get_service(const char* svc_type) = 0;
+    // New reference: caller releases. A snapshot of every service, in
+    // ascending order of service-type name.
+    virtual i_object_col* get_services() = 0;
+    // The module handle of the loaded library, or null.
+    virtual void* load_library(const char* library_path) = 0;
+    // New reference: caller releases. The loaded libraries, in load order.
+    virtual i_object_col* get_libraries() = 0;
+
+protected:
+    ~i_core() = default;
+};
+
+}  // namespace vek
+
+// The core, or null before vek_initialize and after vek_terminate.
+// No reference added (the core does not count references).
+VEK_API vek::i_core* vek_core();
+// Creates the core and the first group of services. False when a core
+// exists already, or when "VEK_ROOT_PATH" is unset and the current
+// directory cannot be read.
+VEK_API bool vek_initialize();
+// Releases the services, stops the library's threads, deletes the core and
+// closes the log and trace files.
+VEK_API void vek_terminate();
+VEK_API bool vek_is_running();
+// Process-wide identifiers 1, 2, 3, ... without repetition.
+VEK_API long long vek_get_next_id();
+VEK_API unsigned long vek_get_thread_id();
+// The core's clock: whole seconds since 1970; 0 without a core.
+VEK_API unsigned int vek_get_curr_time();
+// Adds `stream` to the streams the core watches (the core adds a reference).
+VEK_API void vek_register_stream(vek::i_stream* stream);
+// The temporary-files directory chosen by vek_initialize; "" when none.
+// Owned by the library.
+VEK_API const char* vek_temp_path();
+// Calls obj->release() unless obj is null.
+VEK_API void vek_release(vek::i_object* obj);
+VEK_API vek::i_core* vek_cast_i_core(vek::i_object* obj);
+
+// The module entry protocol, as this library answers it.
+extern "C" {
+VEK_API void vek_library_entry();
+VEK_API bool vek_library_initialized();
+VEK_API const char* vek_library_name();
+VEK_API const char* vek_library_version();
+}
+
+// Diagnostics. Each line starts with the local time as
+// "%Y/%m/%d %H:%M:%S: " and holds at most 1023 bytes with its newline.
+// Writing a line uses no heap memory; lines from different threads never
+// interleave.
+//
+// Tracing (on by default, to "stdout").
+VEK_API void vek_trace(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Writes to the trace destination when tracing is on, and to the log file
+// when `level` is at most the log level (0 by default).
+VEK_API void vek_log(unsigned int level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+VEK_API void vek_enable_trace(bool enable);
+VEK_API void vek_set_log_level(unsigned int level);
+// "stdout", "stderr", or a file path (made absolute, opened for appending).
+VEK_API void vek_set_log_facility(const char* facility);
+// Owned by the library: the current facility name.
+VEK_API const char* vek_get_log_facility();
+VEK_API void vek_set_trace_facility(const char* facility);
+VEK_API const char* vek_get_trace_facility();
+
+#endif

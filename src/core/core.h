@@ -1,0 +1,61 @@
+// The core object: the service map, the loaded libraries and the watched
+// streams. Exactly one exists between vek_initialize and vek_terminate; it
+// does not count references.
+//
+// Lock: the core lock (its mutex base) guards the service map. The
+// libraries and streams lists lock themselves. Services are released after
+// the core lock is dropped.
+#ifndef VEK_CORE_CORE_H
+#define VEK_CORE_CORE_H
+
+#include <atomic>
+#include <map>
+#include <string>
+
+#include "vek/core.h"
+#include "vek/object.h"
+
+namespace vek {
+
+class core : public object, public mutex, public thread_creator, public virtual i_core {
+public:
+    // Sets the process-wide core pointer and the last tick.
+    core();
+    // Releases the streams and libraries lists; clears the core pointer.
+    ~core() override;
+
+    // The core is not counted: both return 1 and never destroy it.
+    int addref() override;
+    int release() override;
+    bool get_interface(const char* iface_name, void** pp_obj) override;
+
+    bool register_service(i_object* svc, const char* svc_type) override;
+    bool unregister_service(const char* svc_type) override;
+    i_object* get_service(const char* svc_type) override;
+    i_object_col* get_services() override;
+    void* load_library(const char* library_path) override;
+    i_object_col* get_libraries() override;
+
+    // Empties the service map; each service gets its last release (unless
+    // held elsewhere) in ascending order of its name.
+    void release_services();
+    // No reference added; owned by the core.
+    object_col* libraries() { return m_libraries; }
+    object_col* streams() { return m_streams; }
+    unsigned int last_tick() { return m_last_tick.load(std::memory_order_relaxed); }
+    void set_last_tick(unsigned int tick) { m_last_tick.store(tick, std::memory_order_relaxed); }
+
+private:
+    // REQUIRES: core lock held.
+    std::map<std::string, i_object*> m_services;
+    object_col* m_libraries;
+    object_col* m_streams;
+    std::atomic<unsigned int> m_last_tick;
+};
+
+// The process-wide core, or null. No reference added.
+core* the_core();
+
+}  // namespace vek
+
+#endif

@@ -1,0 +1,137 @@
+// Start-up and shut-down of the library, and its own module entry.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "core/core.h"
+#include "core/log.h"
+#include "core/process_state.h"
+#include "object/thread_count.h"
+#include "platform/clock.h"
+#include "platform/env.h"
+#include "platform/fs.h"
+#include "platform/thread.h"
+#include "vek/core.h"
+#include "vek/streams.h"
+
+namespace {
+
+const char* const k_root_var = "VEK_ROOT_PATH";
+
+// Sets "VEK_ROOT_PATH" from the current directory when it is unset.
+bool ensure_root_path()
+{
+    if (vek::platform::get_env(k_root_var) != nullptr) return true;
+    char dir[1023];
+    if (!vek::platform::current_dir(dir, sizeof(dir)) || dir[0] == '\0') return false;
+    for (char* p = dir; *p != '\0'; ++p) {
+        if (*p == '\\') *p = '/';
+    }
+    return vek::platform::set_env(k_root_var, dir);
+}
+
+// The root's "tmp" directory when it exists, else "TEMP", else "TMP".
+void choose_temp_path()
+{
+    const char* root = vek::platform::get_env(k_root_var);
+    if (root != nullptr) {
+        char candidate[2048];
+        std::snprintf(candidate, sizeof(candidate), "%s/tmp", root);
+        if (vek::platform::path_kind(candidate) == vek::platform::entry_kind::directory) {
+            vek::set_temp_path(candidate);
+            return;
+        }
+    }
+    const char* temp = vek::platform::get_env("TEMP");
+    if (temp == nullptr) temp = vek::platform::get_env("TMP");
+    vek::set_temp_path(temp != nullptr ? temp : "");
+}
+
+// Waits up to 10 wall-clock seconds for the library's threads to end.
+void await_threads()
+{
+    int count = vek::thread_count_get();
+    if (count == 0) return;
+    vek_trace("vek_terminate: awaiting for thread to be finished (%d)", count);
+    unsigned int start = vek::platform::now_seconds();
+    while (vek::thread_count_get() != 0 && vek::platform::now_seconds() - start <= 10) {
+        vek::platform::sleep_ms(300);
+    }
+    vek_trace("vek_terminate: threads left: %d", vek::thread_count_get());
+}
+
+}  // namespace
+
+vek::i_core* vek_core()
+{
+    vek::core* c = vek::the_core();
+    return c != nullptr ? static_cast<vek::i_core*>(c) : nullptr;
+}
+
+bool vek_initialize()
+{
+    if (vek::the_core() != nullptr) return false;
+    vek::platform::init_tcl_once();
+    std::srand(static_cast<unsigned int>(std::time(nullptr)));
+    vek::platform::init_time_zone();
+    if (!ensure_root_path()) return false;
+    choose_temp_path();
+    new vek::core();
+    vek::set_running(true);
+    return true;
+}
+
+void vek_library_entry()
+{
+    const char* max_threads = vek::platform::get_env("VEK_MAX_THREADS_COUNT");
+    if (max_threads != nullptr && std::atoi(max_threads) > 10) vek::set_max_thread_count(std::atoi(max_threads));
+    vek::set_library_entered();
+}
+
+bool vek_library_initialized()
+{
+    return true;
+}
+
+const char* vek_library_name()
+{
+    return VEK_CORE_LIBRARY_NAME;
+}
+
+const char* vek_library_version()
+{
+    return VEK_CORE_LIBRARY_VERSION;
+}
+
+void vek_terminate()
+{
+    vek_trace("vek_terminate()");
+    vek::core* c = vek::the_core();
+    if (c == nullptr) return;
+
+    // From here the library's loops end and no handler runs any more.
+    vek::set_running(false);
+
+    vek_trace("core: releasing services...");
+    c->release_services();
+    c->libraries()->clear();
+    c->stop_threads(5);
+
+    await_threads();
+    delete c;
+    vek::log_close_files();
+}
+
+unsigned int vek_get_curr_time()
+{
+    vek::core* c = vek::the_core();
+    return c != nullptr ? c->last_tick() : 0;
+}
+
+void vek_register_stream(vek::i_stream* stream)
+{
+    vek::core* c = vek::the_core();
+    if (c == nullptr || stream == nullptr) return;
+    c->streams()->add_item(stream, false);
+}

@@ -1,0 +1,180 @@
+// Tracing and logging: time-stamped lines to the trace and log
+// destinations.
+//
+// Lock: one logging lock guards both destinations. It is held for each
+// whole line (so lines never interleave), for each change of destination
+// and for flushing. The enabled flag and the level are read without it.
+#include "core/log.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/clock.h"
+#include "vek/core.h"
+#include "vek/object/sync.h"
+#include "vek/util.h"
+
+namespace vek {
+
+namespace {
+
+const unsigned int k_line_size = 1024;
+
+struct destination {
+    char name[k_line_size];
+    std::FILE* file;
+};
+
+struct log_state {
+    mutex lock;
+    std::atomic<bool> trace_enabled{true};
+    std::atomic<unsigned int> level{0};
+    destination trace{"stdout", stdout};
+    destination log{"", nullptr};
+};
+
+// Never destroyed, so lines may be written until the process ends.
+log_state& state()
+{
+    static log_state* s = new log_state();
+    return *s;
+}
+
+bool is_standard(std::FILE* f)
+{
+    return f == stdout || f == stderr;
+}
+
+// REQUIRES: logging lock held.
+void write_line(std::FILE* first, std::FILE* second, const char* fmt, va_list args)
+{
+    if (first == nullptr && second == nullptr) return;
+    char line[k_line_size];
+    std::memset(line, 0, sizeof(line));
+    std::tm local;
+    if (!platform::local_time(static_cast<std::time_t>(std::time(nullptr)), &local)) return;
+    std::size_t n = std::strftime(line, sizeof(line), "%Y/%m/%d %H:%M:%S: ", &local);
+    if (n + 2 >= k_line_size) return;
+    // At most 1022 - n message bytes: the text ends at 1022 at the latest,
+    // leaving room for the newline and the terminator.
+    if (fmt != nullptr) std::vsnprintf(line + n, k_line_size - 1 - n, fmt, args);
+    std::size_t len = std::strlen(line);
+    line[len++] = '\n';
+    if (first != nullptr) std::fwrite(line, 1, len, first);
+    if (second != nullptr) std::fwrite(line, 1, len, second);
+}
+
+// REQUIRES: logging lock held.
+void close_destination(destination& d)
+{
+    if (d.file != nullptr && !is_standard(d.file)) std::fclose(d.file);
+    d.file = nullptr;
+}
+
+void set_facility(destination& d, const char* facility)
+{
+    if (facility == nullptr) return;
+    if (std::strcmp(facility, "stdout") == 0 || std::strcmp(facility, "stderr") == 0) {
+        std::strcpy(d.name, facility);
+    } else {
+        char* path = vek_get_absolute_path(facility);
+        if (path == nullptr) return;
+        bool fits = std::strlen(path) < k_line_size;
+        if (fits) std::strcpy(d.name, path);
+        std::free(path);
+        if (!fits) return;
+    }
+    log_state& s = state();
+    mutex_locker lock(&s.lock);
+    close_destination(d);
+    if (std::strcmp(d.name, "stdout") == 0) {
+        d.file = stdout;
+    } else if (std::strcmp(d.name, "stderr") == 0) {
+        d.file = stderr;
+    } else if (d.name[0] != '\0') {
+        d.file = std::fopen(d.name, "a");
+    }
+}
+
+}  // namespace
+
+void log_flush_files()
+{
+    log_state& s = state();
+    mutex_locker lock(&s.lock);
+    if (s.trace.file != nullptr && !is_standard(s.trace.file)) std::fflush(s.trace.file);
+    if (s.log.file != nullptr && !is_standard(s.log.file)) std::fflush(s.log.file);
+}
+
+void log_close_files()
+{
+    log_state& s = state();
+    mutex_locker lock(&s.lock);
+    close_destination(s.trace);
+    close_destination(s.log);
+}
+
+}  // namespace vek
+
+using vek::state;
+
+void vek_trace(const char* fmt, ...)
+{
+    vek::log_state& s = state();
+    if (!s.trace_enabled.load(std::memory_order_relaxed)) return;
+    va_list args;
+    va_start(args, fmt);
+    {
+        vek::mutex_locker lock(&s.lock);
+        vek::write_line(s.trace.file, nullptr, fmt, args);
+    }
+    va_end(args);
+}
+
+void vek_log(unsigned int level, const char* fmt, ...)
+{
+    vek::log_state& s = state();
+    bool to_trace = s.trace_enabled.load(std::memory_order_relaxed);
+    bool to_log = level <= s.level.load(std::memory_order_relaxed);
+    va_list args;
+    va_start(args, fmt);
+    {
+        vek::mutex_locker lock(&s.lock);
+        vek::write_line(to_trace ? s.trace.file : nullptr, to_log ? s.log.file : nullptr, fmt, args);
+    }
+    va_end(args);
+}
+
+void vek_enable_trace(bool enable)
+{
+    state().trace_enabled.store(enable);
+}
+
+void vek_set_log_level(unsigned int level)
+{
+    state().level.store(level);
+}
+
+void vek_set_log_facility(const char* facility)
+{
+    vek::set_facility(state().log, facility);
+}
+
+const char* vek_get_log_facility()
+{
+    return state().log.name;
+}
+
+void vek_set_trace_facility(const char* facility)
+{
+    vek::set_facility(state().trace, facility);
+}
+
+const char* vek_get_trace_facility()
+{
+    return state().trace.name;
+}

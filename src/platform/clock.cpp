@@ -1,0 +1,24 @@
+#include "platform/clock.h"
+
+#include <time.h>
+
+namespace vek {
+namespace platform {
+
+unsigned int now_seconds()
+{
+    return static_cast<unsigned int>(::time(nullptr));
+}
+
+bool local_time(std::time_t t, std::tm* out)
+{
+    return localtime_r(&t, out) != nullptr;
+}
+
+void init_time_zone()
+{
+    tzset();
+}
+
+}  // namespace platform
+}  // namespace vek

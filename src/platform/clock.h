@@ -1,0 +1,20 @@
+// Wall clock and local time.
+#ifndef VEK_PLATFORM_CLOCK_H
+#define VEK_PLATFORM_CLOCK_H
+
+#include <ctime>
+
+namespace vek {
+namespace platform {
+
+// Whole seconds since 1970 (32-bit, as the library's clock keeps them).
+unsigned int now_seconds();
+// Breaks `t` down into local time. False when it cannot.
+bool local_time(std::time_t t, std::tm* out);
+// Reloads the local time-zone data from the environment.
+void init_time_zone();
+
+}  // namespace platform
+}  // namespace vek
+
+#endif

@@ -1,0 +1,80 @@
+#include "platform/thread.h"
+
+#include <sys/syscall.h>
+#include <tcl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+namespace vek {
+namespace platform {
+
+namespace {
+
+struct start_record {
+    thread_entry entry;
+    void* arg;
+};
+
+Tcl_ThreadCreateType tcl_thread_main(ClientData data)
+{
+    start_record rec = *static_cast<start_record*>(data);
+    delete static_cast<start_record*>(data);
+    rec.entry(rec.arg);
+    TCL_THREAD_CREATE_RETURN;
+}
+
+}  // namespace
+
+void init_tcl_once()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { Tcl_FindExecutable(""); });
+}
+
+bool create_thread(thread_entry entry, void* arg)
+{
+    init_tcl_once();
+    start_record* rec = new (std::nothrow) start_record{entry, arg};
+    if (rec == nullptr) return false;
+    Tcl_ThreadId id;
+    if (Tcl_CreateThread(&id, tcl_thread_main, rec, TCL_THREAD_STACK_DEFAULT, TCL_THREAD_NOFLAGS) != TCL_OK) {
+        delete rec;
+        return false;
+    }
+    return true;
+}
+
+void on_thread_exit(thread_exit_handler handler, void* arg)
+{
+    Tcl_CreateThreadExitHandler(handler, arg);
+}
+
+void exit_thread()
+{
+    Tcl_ExitThread(0);
+    // Tcl_ExitThread does not return; keep the compiler informed.
+    for (;;) pause();
+}
+
+unsigned long thread_id()
+{
+    // gettid is a system call; a thread's id never changes, so keep it.
+    static thread_local unsigned long id = static_cast<unsigned long>(syscall(SYS_gettid));
+    return id;
+}
+
+void sleep_ms(unsigned int ms)
+{
+    if (ms == 0) ms = 1;
+    timespec req;
+    req.tv_sec = ms / 1000;
+    req.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    while (nanosleep(&req, &req) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace platform
+}  // namespace vek

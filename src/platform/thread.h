@@ -1,0 +1,32 @@
+// Threads, thread identity and sleeping.
+//
+// Threads are Tcl threads so that Tcl thread-exit handlers run when they
+// end and task code may use interpreters.
+#ifndef VEK_PLATFORM_THREAD_H
+#define VEK_PLATFORM_THREAD_H
+
+namespace vek {
+namespace platform {
+
+typedef void (*thread_entry)(void* arg);
+typedef void (*thread_exit_handler)(void* arg);
+
+// Prepares Tcl's process state (Tcl_FindExecutable) once per process.
+void init_tcl_once();
+// Starts a detached thread with the default stack size running
+// entry(arg). False when the thread cannot be created.
+bool create_thread(thread_entry entry, void* arg);
+// Runs `handler(arg)` when the calling thread ends through exit_thread.
+void on_thread_exit(thread_exit_handler handler, void* arg);
+// Ends the calling thread after running its exit handlers. Never returns.
+[[noreturn]] void exit_thread();
+// The kernel's id of the calling thread: positive, unique among live
+// threads.
+unsigned long thread_id();
+// Sleeps `ms` milliseconds; 0 sleeps 1 ms.
+void sleep_ms(unsigned int ms);
+
+}  // namespace platform
+}  // namespace vek
+
+#endif

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_support.h"
+
+using vek_test::count_of;
+using vek_test::probe;
+
+namespace {
+
+class CoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        vek_test::quiet_trace();
+        ASSERT_TRUE(vek_initialize());
+        core = vek_core();
+        ASSERT_NE(core, nullptr);
+    }
+    void TearDown() override
+    {
+        vek_terminate();
+        EXPECT_EQ(probe::live.load(), 0);
+    }
+    vek::i_core* core = nullptr;
+};
+
+std::vector<std::string> names_of(vek::i_object_col* col)
+{
+    std::vector<std::string> names;
+    for (unsigned int i = 0; i < col->get_count(); ++i) {
+        vek::i_object* item = col->get_item_by_pos(i);
+        names.push_back(vek_cast_i_named_object(item)->get_name());
+        item->release();
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST_F(CoreTest, CoreIsNotCountedAndAnswersOnlyICore)
+{
+    EXPECT_EQ(core->addref(), 1);
+    EXPECT_EQ(core->release(), 1);
+    EXPECT_EQ(core->release(), 1);
+    EXPECT_EQ(vek_cast_i_core(core), core);
+    EXPECT_EQ(vek_cast_i_object(core), nullptr);
+    EXPECT_TRUE(vek_is_running());
+}
+
+TEST_F(CoreTest, RegisterTakesAReferenceAndNeverReplaces)
+{
+    auto* first = new probe("first");
+    first->addref();
+    EXPECT_TRUE(core->register_service(first, "svc_a"));
+    EXPECT_EQ(count_of(first), 2);
+
+    auto* second = new probe("second");
+    second->addref();
+    EXPECT_FALSE(core->register_service(second, "svc_a"));
+    EXPECT_EQ(count_of(second), 1);
+
+    // A new object with count 0 under a taken name is destroyed, not leaked.
+    EXPECT_FALSE(core->register_service(new probe("third"), "svc_a"));
+    EXPECT_EQ(probe::live.load(), 2);
+
+    vek::i_object* found = core->get_service("svc_a");
+    EXPECT_EQ(found, static_cast<vek::i_object*>(first));
+    EXPECT_EQ(count_of(first), 3);
+    found->release();
+
+    EXPECT_TRUE(core->unregister_service("svc_a"));
+    EXPECT_EQ(count_of(first), 1);
+    EXPECT_FALSE(core->unregister_service("svc_a"));
+    EXPECT_EQ(core->get_service("svc_a"), nullptr);
+    first->release();
+    second->release();
+}
+
+TEST_F(CoreTest, BadNamesAndNullServicesAreRefused)
+{
+    auto* p = new probe("p");
+    p->addref();
+    EXPECT_FALSE(core->register_service(nullptr, "svc_x"));
+    EXPECT_FALSE(core->register_service(p, nullptr));
+    EXPECT_FALSE(core->register_service(p, ""));
+    EXPECT_EQ(count_of(p), 1);
+    EXPECT_FALSE(core->unregister_service(nullptr));
+    EXPECT_FALSE(core->unregister_service(""));
+    EXPECT_FALSE(core->unregister_service("svc_missing"));
+    EXPECT_EQ(core->get_service(nullptr), nullptr);
+    EXPECT_EQ(core->get_service("svc_missing"), nullptr);
+    EXPECT_EQ(core->load_library(nullptr), nullptr);
+    EXPECT_EQ(core->load_library(""), nullptr);
+    p->release();
+}
+
+TEST_F(CoreTest, ServicesAreListedInByteOrderAsASnapshot)
+{
+    for (const char* name : {"svc_b", "svc_B", "svc_a", "Svc_z", "svc_aa"}) {
+        EXPECT_TRUE(core->register_service(new probe(name), name));
+    }
+    vek::i_object_col* list = core->get_services();
+    EXPECT_EQ(names_of(list), (std::vector<std::string>{"Svc_z", "svc_B", "svc_a", "svc_aa", "svc_b"}));
+    EXPECT_TRUE(core->register_service(new probe("later"), "svc_later"));
+    EXPECT_EQ(list->get_count(), 5u);
+    list->release();
+
+    vek::i_object_col* libs = core->get_libraries();
+    EXPECT_EQ(libs->get_count(), 0u);
+    libs->release();
+}
+
+TEST_F(CoreTest, ConcurrentRegistrationKeepsEveryService)
+{
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < 200; ++i) {
+                std::string name = "svc_" + std::to_string(t) + "_" + std::to_string(i);
+                core->register_service(new probe(name.c_str()), name.c_str());
+                vek::i_object* svc = core->get_service(name.c_str());
+                if (svc != nullptr) svc->release();
+                if (i % 2 == 0) core->unregister_service(name.c_str());
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    vek::i_object_col* list = core->get_services();
+    EXPECT_EQ(list->get_count(), 8u * 100u);
+    list->release();
+    EXPECT_EQ(probe::live.load(), 800);
+}

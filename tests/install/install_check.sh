@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix, then builds and runs a host
+# program against it twice: through find_package(vek_core) and through
+# pkg-config.
+# Usage: install_check.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$1
+src=$2
+prefix=$(mktemp -d /tmp/vek_install.XXXXXX)
+trap 'rm -rf "$prefix"' EXIT
+
+cmake --install "$build" --prefix "$prefix/usr" >/dev/null
+test -f "$prefix/usr/lib/vek_core.so" -o -f "$prefix/usr/lib/x86_64-linux-gnu/vek_core.so"
+
+cmake -S "$src/tests/install/consumer" -B "$prefix/build" -G Ninja \
+      -DCMAKE_PREFIX_PATH="$prefix/usr" >/dev/null
+cmake --build "$prefix/build" >/dev/null
+(cd "$prefix" && VEK_ROOT_PATH="$prefix" "$prefix/build/consumer")
+
+pc_dir=$(dirname "$(find "$prefix/usr" -name vek_core.pc | head -n 1)")
+flags=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs vek_core)
+# shellcheck disable=SC2086
+c++ -o "$prefix/consumer_pc" "$src/tests/install/consumer/main.cpp" $flags
+(cd "$prefix" && VEK_ROOT_PATH="$prefix" "$prefix/consumer_pc")

@@ -1,0 +1,25 @@
+// This program never calls the library's entry, so no thread may start.
+#include <gtest/gtest.h>
+
+#include <vek/vek_core.h>
+
+namespace {
+
+class idle : public vek::object, public vek::thread_creator {
+public:
+    void run(void*) {}
+};
+
+}  // namespace
+
+TEST(PreEntryTest, NoThreadBeforeTheLibraryEntry)
+{
+    vek_enable_trace(false);
+    ASSERT_TRUE(vek_initialize());
+    idle obj;
+    EXPECT_FALSE(obj.create_thread(&obj, static_cast<vek::thread_creator::thread_function>(&idle::run), nullptr));
+    EXPECT_EQ(obj.get_threads_count(), 0u);
+    EXPECT_TRUE(obj.thread_running());
+    EXPECT_TRUE(obj.stop_threads(0));
+    vek_terminate();
+}

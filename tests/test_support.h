@@ -1,0 +1,101 @@
+// Small helpers shared by the tests.
+#ifndef VEK_TESTS_TEST_SUPPORT_H
+#define VEK_TESTS_TEST_SUPPORT_H
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
+
+#include <vek/vek_core.h>
+
+namespace vek_test {
+
+// The current reference count of `obj`, read without changing it.
+inline int count_of(vek::i_object* obj)
+{
+    obj->addref();
+    return obj->release();
+}
+
+// A named, identified object that counts its live instances.
+class probe : public vek::object, public vek::i_named_object_impl, public vek::i_typed_object_impl {
+public:
+    static inline std::atomic<int> live{0};
+
+    explicit probe(const char* name = "", long long id = 0)
+    {
+        set_name(name);
+        m_id = id;
+        ++live;
+    }
+    ~probe() override { --live; }
+
+    bool get_interface(const char* iface_name, void** pp_obj) override
+    {
+        if (std::strcmp(iface_name, "i_named_object") == 0) {
+            *pp_obj = static_cast<vek::i_named_object*>(this);
+            return true;
+        }
+        if (std::strcmp(iface_name, "i_typed_object") == 0) {
+            *pp_obj = static_cast<vek::i_typed_object*>(this);
+            return true;
+        }
+        return object::get_interface(iface_name, pp_obj);
+    }
+};
+
+// Quiet tracing for tests that bring the core up and down.
+inline void quiet_trace()
+{
+    vek_enable_trace(false);
+}
+
+// Tracing on, to standard output (vek_terminate leaves it with no
+// destination).
+inline void trace_to_stdout()
+{
+    vek_enable_trace(true);
+    vek_set_trace_facility("stdout");
+}
+
+// A scratch directory that does not depend on the variables tests change.
+inline std::filesystem::path scratch_path(const std::string& leaf)
+{
+    return std::filesystem::path("/tmp") / (leaf + "_" + std::to_string(::getpid()));
+}
+
+// Restores the named environment variables when it goes out of scope.
+class env_guard {
+public:
+    explicit env_guard(std::initializer_list<const char*> names)
+    {
+        for (const char* name : names) {
+            const char* value = std::getenv(name);
+            m_saved.emplace_back(name, value != nullptr ? std::make_pair(true, std::string(value))
+                                                        : std::make_pair(false, std::string()));
+        }
+    }
+    ~env_guard()
+    {
+        for (auto& entry : m_saved) {
+            if (entry.second.first) {
+                setenv(entry.first.c_str(), entry.second.second.c_str(), 1);
+            } else {
+                unsetenv(entry.first.c_str());
+            }
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::pair<bool, std::string>>> m_saved;
+};
+
+}  // namespace vek_test
+
+#endif
