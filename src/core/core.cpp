@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "object/interface_query.h"
 #include "platform/clock.h"
 
 namespace vek {
@@ -51,10 +52,7 @@ int core::release()
 
 bool core::get_interface(const char* iface_name, void** pp_obj)
 {
-    if (iface_name != nullptr && std::strcmp(iface_name, "i_core") == 0) {
-        if (pp_obj != nullptr) *pp_obj = static_cast<i_core*>(this);
-        return true;
-    }
+    if (name_is(iface_name, "i_core")) return answer(pp_obj, static_cast<i_core*>(this));
     return object::get_interface(iface_name, pp_obj);
 }
 

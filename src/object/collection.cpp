@@ -4,21 +4,11 @@
 #include <new>
 #include <stdexcept>
 
+#include "object/interface_query.h"
+
 namespace vek {
 
 namespace {
-
-// Stores `p` as the answer of get_interface. Always true: the name matched.
-bool answer(void** pp_obj, void* p)
-{
-    if (pp_obj != nullptr) *pp_obj = p;
-    return true;
-}
-
-bool name_is(const char* iface_name, const char* name)
-{
-    return iface_name != nullptr && std::strcmp(iface_name, name) == 0;
-}
 
 // Inserts before `pos` (appends when pos is past the end). False when the
 // array cannot grow; the caller still owns the reference it meant to store.

@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "object/interface_query.h"
 #include "vek/object/string.h"
 
 namespace vek {
@@ -151,10 +152,7 @@ property_manager::property_manager() {}
 
 bool property_manager::get_interface(const char* iface_name, void** pp_obj)
 {
-    if (iface_name != nullptr && std::strcmp(iface_name, "i_property_manager") == 0) {
-        if (pp_obj != nullptr) *pp_obj = static_cast<i_property_manager*>(this);
-        return true;
-    }
+    if (name_is(iface_name, "i_property_manager")) return answer(pp_obj, static_cast<i_property_manager*>(this));
     return object::get_interface(iface_name, pp_obj);
 }
 

@@ -5,23 +5,14 @@
 #include <cstring>
 #include <new>
 
+#include "object/interface_query.h"
+
 namespace vek {
 
 namespace {
 
 // Assignment never allocates less than this.
 const unsigned int min_buf_size = 256;
-
-bool answer(void** pp_obj, void* p)
-{
-    if (pp_obj != nullptr) *pp_obj = p;
-    return true;
-}
-
-bool name_is(const char* iface_name, const char* name)
-{
-    return iface_name != nullptr && std::strcmp(iface_name, name) == 0;
-}
 
 // Copies `count` bytes the way strncpy does (stopping at a zero byte of
 // `src` and zero-filling the rest), but safe when `src` overlaps `dst`.

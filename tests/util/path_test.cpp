@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,104 +10,67 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Stands in for the string service: returns the text unchanged, or null
-// for texts containing "FAIL".
+// Stands in for the string service: the text unchanged, or null for texts
+// holding "FAIL".
 class echo_proc : public vek::object, public vek::i_string_proc {
 public:
     char* process(const char* src, vek::i_var_subst*) override
     {
-        if (std::strstr(src, "FAIL") != nullptr) return nullptr;
-        return strdup(src);
+        return std::strstr(src, "FAIL") != nullptr ? nullptr : strdup(src);
     }
     vek::i_object_col_x* get_global_var_substs() override { return nullptr; }
     bool get_interface(const char* iface_name, void** pp_obj) override
     {
-        if (std::strcmp(iface_name, "i_string_proc") == 0) {
-            *pp_obj = static_cast<vek::i_string_proc*>(this);
-            return true;
-        }
-        return object::get_interface(iface_name, pp_obj);
+        if (std::strcmp(iface_name, "i_string_proc") != 0) return object::get_interface(iface_name, pp_obj);
+        *pp_obj = static_cast<vek::i_string_proc*>(this);
+        return true;
     }
 };
 
 std::string resolve(const char* path)
 {
     char* abs = vek_get_absolute_path(path);
-    if (abs == nullptr) return "(null)";
-    std::string result(abs);
+    std::string result = abs != nullptr ? abs : "(null)";
     std::free(abs);
     return result;
 }
 
-class PathTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        vek_test::quiet_trace();
-        setenv("VEK_ROOT_PATH", "/app", 1);
-        ASSERT_TRUE(vek_initialize());
-    }
-    void TearDown() override
-    {
-        vek_terminate();
-        unsetenv("VEK_ROOT_PATH");
-    }
-};
-
 }  // namespace
 
-TEST_F(PathTest, SimpleCaseJoinsUnderTheRootOrKeepsAbsoluteNames)
+TEST(PathTest, ResolvesAgainstTheRoot)
 {
+    vek_test::quiet_trace();
+    vek_test::env_guard env({"VEK_ROOT_PATH"});
+    setenv("VEK_ROOT_PATH", "/app", 1);
+    EXPECT_EQ(resolve("x"), "(null)");  // no core
+    ASSERT_TRUE(vek_initialize());
+
     EXPECT_EQ(resolve("conf/x.xml"), "/app/conf/x.xml");
-    EXPECT_EQ(resolve("conf\\x.xml"), "/app/conf\\x.xml");  // relative: unchanged
-    EXPECT_EQ(resolve("/etc/x"), "/etc/x");
+    EXPECT_EQ(resolve("conf\\x.xml"), "/app/conf\\x.xml");
     EXPECT_EQ(resolve("\\etc\\x"), "/etc/x");
     EXPECT_EQ(resolve("D:\\data\\y"), "/app/D:\\data\\y");  // no drives here
-    EXPECT_EQ(resolve(""), "/app/");
     EXPECT_EQ(resolve(nullptr), "(null)");
-}
+    EXPECT_EQ(resolve("conf/../x"), "(null)");  // needs the string service
 
-TEST_F(PathTest, FullCaseNeedsTheStringService)
-{
-    EXPECT_EQ(resolve("conf/../x"), "(null)");
-    EXPECT_EQ(resolve("${HOME}/x"), "(null)");
-}
-
-TEST_F(PathTest, FullCaseNormalisesDotsAndSeparators)
-{
     ASSERT_TRUE(vek_core()->register_service(new echo_proc(), "svc_string"));
     EXPECT_EQ(resolve("conf/../log/./a.txt"), "/app/log/a.txt");
     EXPECT_EQ(resolve("/etc/../x"), "/x");
     EXPECT_EQ(resolve("a/b/../c/"), "/app/a/c");
     EXPECT_EQ(resolve("a//b/../c"), "/app/a//c");
-    EXPECT_EQ(resolve("a\\b\\..\\c"), "/app/a/c");
-    EXPECT_EQ(resolve("\"a\"/b/../\"c d\""), "/app/a/c d");
-    // Past the root: the leading empty component goes too, a first ".." stays.
+    EXPECT_EQ(resolve("\"a\"\\b\\..\\\"c d\""), "/app/a/c d");
+    // Past the root the leading empty component goes too; a first ".." stays.
     EXPECT_EQ(resolve("../../x"), "x");
     EXPECT_EQ(resolve("../../../x"), "../x");
-    EXPECT_EQ(resolve("a/b/../../.."), "");
     EXPECT_EQ(resolve("FAIL/.."), "(null)");
-}
-
-TEST_F(PathTest, RootWithDotsTakesTheFullCase)
-{
-    ASSERT_TRUE(vek_core()->register_service(new echo_proc(), "svc_string"));
     setenv("VEK_ROOT_PATH", "/srv/x/../app", 1);
     EXPECT_EQ(resolve("conf"), "/srv/app/conf");
-}
 
-TEST(PathNoCoreTest, EverythingFailsWithoutCoreOrRoot)
-{
-    vek_test::quiet_trace();
-    setenv("VEK_ROOT_PATH", "/app", 1);
-    EXPECT_EQ(resolve("x"), "(null)");
-    ASSERT_TRUE(vek_initialize());
     unsetenv("VEK_ROOT_PATH");
     EXPECT_EQ(resolve("x"), "(null)");
     vek_terminate();
 }
 
-TEST(PathExistsTest, DirectoriesAndFilesAreTellApart)
+TEST(PathTest, ExistenceTestsTellDirectoriesFromFiles)
 {
     fs::path dir = vek_test::scratch_path("vek_path");
     fs::create_directories(dir / "sub");
@@ -118,14 +78,11 @@ TEST(PathExistsTest, DirectoriesAndFilesAreTellApart)
     std::string d = (dir / "sub").string();
     std::string f = (dir / "file.txt").string();
 
-    EXPECT_TRUE(vek_dir_exists(d.c_str()));
-    EXPECT_TRUE(vek_dir_exists((d + "//").c_str()));
     EXPECT_TRUE(vek_dir_exists((d + "\\/").c_str()));
     EXPECT_FALSE(vek_file_exists(d.c_str()));
     EXPECT_TRUE(vek_file_exists(f.c_str()));
     EXPECT_FALSE(vek_dir_exists(f.c_str()));
     EXPECT_TRUE(vek_dir_exists("/"));
-    EXPECT_FALSE(vek_dir_exists((dir / "missing").c_str()));
     EXPECT_FALSE(vek_file_exists((dir / "missing").c_str()));
     EXPECT_FALSE(vek_dir_exists(nullptr));
     EXPECT_FALSE(vek_file_exists(""));
