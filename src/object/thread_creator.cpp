@@ -73,12 +73,16 @@ void thread_creator::start_thread(thread_info* info)
     } catch (...) {
         vek_trace("thread_creator: thread function ended by an exception");
     }
+    // Once the count drops, the owner may destroy this object (stop_threads
+    // has returned), so decide about self-deletion before that.
+    bool delete_self = false;
     {
         mutex_locker lock(&m_lock);
+        unsigned long auto_delete = m_auto_delete_thread.load();
+        delete_self = auto_delete != 0 && auto_delete == platform::thread_id();
         m_threads_count.fetch_sub(1);
     }
-    unsigned long auto_delete = m_auto_delete_thread.load();
-    if (auto_delete != 0 && auto_delete == platform::thread_id()) {
+    if (delete_self) {
         stop_threads(5);
         delete this;
     }
