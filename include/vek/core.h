@@ -70,6 +70,17 @@ VEK_API const char* vek_temp_path();
 VEK_API void vek_release(vek::i_object* obj);
 VEK_API vek::i_core* vek_cast_i_core(vek::i_object* obj);
 
+// A background task. `run` is true when the task is to do its work, false
+// when it is only to give up what `args` owns (the library is stopping, or
+// no thread could be had).
+typedef void (*vek_bg_task)(bool run, void* args, unsigned int size);
+// Runs `task` on a pool thread with a private copy of the `size` bytes at
+// `args` (freed after the task returns) and returns without waiting for it.
+// Waits up to 10 seconds for a free thread when the pool is at its maximum;
+// a task that cannot be placed runs at once in the calling thread with
+// `run` false (and the caller's own block when no copy exists yet).
+VEK_API void vek_bg_thread(vek_bg_task task, const void* args, unsigned int size);
+
 // The module entry protocol, as this library answers it.
 extern "C" {
 VEK_API void vek_library_entry();

@@ -4,6 +4,7 @@
 #define VEK_CORE_UMBRELLA_H
 
 #include "vek/core.h"
+#include "vek/events.h"
 #include "vek/export.h"
 #include "vek/object.h"
 #include "vek/streams.h"

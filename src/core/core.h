@@ -36,6 +36,9 @@ public:
     void* load_library(const char* library_path) override;
     i_object_col* get_libraries() override;
 
+    // Starts the tick thread, then the stream-watch thread, unless they run.
+    void start_threads();
+
     // Empties the service map; each service gets its last release (unless
     // held elsewhere) in ascending order of its name.
     void release_services();
@@ -46,6 +49,15 @@ public:
     void set_last_tick(unsigned int tick) { m_last_tick.store(tick, std::memory_order_relaxed); }
 
 private:
+    // Once a second of the wall clock: stores the tick and queues
+    // "VEK_CORE_EVT_BG_TASK". Every 50 ms: flushes the diagnostic files.
+    void tick_loop(void*);
+    // Every 100 ms: gives each registered stream its background turn and
+    // drops the streams that are finished or disconnected.
+    void watch_loop(void*);
+    // One pass over the streams list.
+    void serve_streams();
+
     // REQUIRES: core lock held.
     std::map<std::string, i_object*> m_services;
     object_col* m_libraries;

@@ -3,16 +3,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "core/core.h"
 #include "core/log.h"
 #include "core/process_state.h"
+#include "events/event_proc.h"
 #include "object/thread_count.h"
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/thread.h"
 #include "vek/core.h"
+#include "vek/events.h"
 #include "vek/streams.h"
 
 namespace {
@@ -46,6 +49,15 @@ void choose_temp_path()
     const char* temp = vek::platform::get_env("TEMP");
     if (temp == nullptr) temp = vek::platform::get_env("TMP");
     vek::set_temp_path(temp != nullptr ? temp : "");
+}
+
+// Creates a service with count 0 and registers it, so the core's map holds
+// the only reference.
+template <class T>
+void register_new(const char* svc_type)
+{
+    T* svc = new (std::nothrow) T();
+    if (svc != nullptr) vek::the_core()->register_service(svc, svc_type);
 }
 
 // Waits up to 10 wall-clock seconds for the library's threads to end.
@@ -87,6 +99,11 @@ void vek_library_entry()
     const char* max_threads = vek::platform::get_env("VEK_MAX_THREADS_COUNT");
     if (max_threads != nullptr && std::atoi(max_threads) > 10) vek::set_max_thread_count(std::atoi(max_threads));
     vek::set_library_entered();
+
+    vek::core* c = vek::the_core();
+    if (c == nullptr) return;
+    register_new<vek::event_proc>("svc_event");
+    c->start_threads();
 }
 
 bool vek_library_initialized()
@@ -110,6 +127,8 @@ void vek_terminate()
     vek::core* c = vek::the_core();
     if (c == nullptr) return;
 
+    // Handlers run in this thread while every service is still there.
+    vek_generate_event("VEK_CORE_EVT_TERMINATING", 0, nullptr, true);
     // From here the library's loops end and no handler runs any more.
     vek::set_running(false);
 

@@ -1,0 +1,206 @@
+// The thread pool behind vek_bg_thread.
+//
+// Each pool thread owns one slot. An idle slot waits in the idle queue; a
+// caller takes the slot at the front (idle longest), fills it and sets
+// `pending` last; the slot's thread runs the task and queues the slot again
+// at the back. A thread idle for more than 300 seconds, or any idle thread
+// once the library stops running, takes its slot out of the queue and
+// ends.
+//
+// Locks: the pool lock guards the idle queue; each slot's lock guards its
+// fields and is never held together with the pool lock. Tasks run with no
+// lock held. Idle threads wait on their slot's condition instead of
+// polling, waking at least every 100 ms to notice the running flag.
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+
+#include "core/process_state.h"
+#include "object/thread_count.h"
+#include "platform/thread.h"
+#include "vek/core.h"
+
+namespace vek {
+
+namespace {
+
+const unsigned int k_idle_limit = 300;  // seconds an idle thread stays
+const unsigned int k_place_wait = 10;   // seconds a caller waits for capacity
+
+struct slot {
+    std::mutex lock;
+    std::condition_variable wake;
+    bool pending = false;
+    unsigned int last_active = 0;
+    void* args = nullptr;
+    unsigned int size = 0;
+    vek_bg_task task = nullptr;
+};
+
+struct pool_state {
+    std::mutex lock;
+    std::deque<slot*> idle;
+};
+
+// Never destroyed: pool threads may outlive every other static.
+pool_state& pool()
+{
+    static pool_state* p = new pool_state();
+    return *p;
+}
+
+void count_thread_out(void*)
+{
+    thread_count_sub();
+}
+
+// Copies the caller's block; null for a null block. False when out of
+// memory.
+bool copy_args(const void* args, unsigned int size, void** copy)
+{
+    *copy = nullptr;
+    if (args == nullptr) return true;
+    *copy = std::malloc(size != 0 ? size : 1);
+    if (*copy == nullptr) return false;
+    std::memcpy(*copy, args, size);
+    return true;
+}
+
+// Notifies while holding the slot's lock: once it is dropped, the slot's
+// thread may run the task, retire and delete the slot.
+void hand_over(slot* s, vek_bg_task task, void* args, unsigned int size)
+{
+    std::lock_guard<std::mutex> hold(s->lock);
+    s->args = args;
+    s->size = size;
+    s->task = task;
+    s->pending = true;
+    s->wake.notify_one();
+}
+
+// Takes the slot out of the idle queue unless a caller took it first (and
+// is about to give it a task). True when the thread may end.
+bool retire(slot* s)
+{
+    pool_state& p = pool();
+    std::lock_guard<std::mutex> hold(p.lock);
+    for (auto it = p.idle.begin(); it != p.idle.end(); ++it) {
+        if (*it == s) {
+            p.idle.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+void run_pending(slot* s, std::unique_lock<std::mutex>& held)
+{
+    s->last_active = vek_get_curr_time();
+    s->pending = false;
+    vek_bg_task task = s->task;
+    void* args = s->args;
+    unsigned int size = s->size;
+    s->args = nullptr;
+    held.unlock();
+    task(vek_is_running(), args, size);
+    std::free(args);
+    held.lock();
+}
+
+void pool_thread(void* arg)
+{
+    auto* s = static_cast<slot*>(arg);
+    platform::on_thread_exit(count_thread_out, nullptr);
+    std::unique_lock<std::mutex> held(s->lock);
+    for (;;) {
+        if (s->pending) {
+            run_pending(s, held);
+            held.unlock();
+            {
+                std::lock_guard<std::mutex> hold(pool().lock);
+                pool().idle.push_back(s);
+            }
+            held.lock();
+            continue;
+        }
+        bool stale = vek_get_curr_time() - s->last_active > k_idle_limit;
+        if (stale || !vek_is_running()) {
+            held.unlock();
+            if (retire(s)) break;
+            held.lock();
+            continue;
+        }
+        s->wake.wait_for(held, std::chrono::milliseconds(100));
+    }
+    delete s;
+    platform::exit_thread();
+}
+
+// Gives the task to a new thread. False when none could be made; the task
+// has then been called with `run` false.
+void start_new_thread(vek_bg_task task, const void* args, unsigned int size)
+{
+    void* copy = nullptr;
+    slot* s = nullptr;
+    if (!vek_is_running() || !copy_args(args, size, &copy) || (s = new (std::nothrow) slot()) == nullptr) {
+        std::free(copy);
+        task(false, const_cast<void*>(args), size);
+        return;
+    }
+    s->pending = true;
+    s->last_active = vek_get_curr_time();
+    s->args = copy;
+    s->size = size;
+    s->task = task;
+    thread_count_add();
+    if (!platform::create_thread(pool_thread, s)) {
+        thread_count_sub();
+        delete s;
+        task(false, copy, size);
+        std::free(copy);
+    }
+}
+
+}  // namespace
+
+}  // namespace vek
+
+void vek_bg_thread(vek_bg_task task, const void* args, unsigned int size)
+{
+    using namespace vek;
+    if (task == nullptr) return;
+    if (!library_entered() || !vek_is_running()) {
+        task(false, const_cast<void*>(args), size);
+        return;
+    }
+    unsigned int t0 = vek_get_curr_time();
+    while (vek_is_running()) {
+        std::unique_lock<std::mutex> hold(pool().lock);
+        if (!pool().idle.empty()) {
+            slot* s = pool().idle.front();
+            pool().idle.pop_front();
+            hold.unlock();
+            void* copy = nullptr;
+            if (!copy_args(args, size, &copy)) {
+                hold.lock();
+                pool().idle.push_back(s);
+                hold.unlock();
+                task(false, const_cast<void*>(args), size);
+                return;
+            }
+            hand_over(s, task, copy, size);
+            return;
+        }
+        if (thread_count_get() < max_thread_count()) {
+            hold.unlock();
+            start_new_thread(task, args, size);
+            return;
+        }
+        hold.unlock();
+        if (vek_get_curr_time() > t0 + k_place_wait) break;
+        platform::sleep_ms(1);
+    }
+    task(false, const_cast<void*>(args), size);
+}

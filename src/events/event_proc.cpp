@@ -1,0 +1,245 @@
+#include "events/event_proc.h"
+
+#include <cxxabi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <new>
+
+#include "object/interface_query.h"
+
+namespace vek {
+
+namespace {
+
+const unsigned int k_first_type = 100000;
+// How long the worker sleeps without news before it looks at its stop
+// flag and the running flag again.
+const std::chrono::milliseconds k_worker_wait(20);
+
+// The pool task of one queued event. The argument block is the event
+// pointer, which carries the queue's reference.
+void deliver_task(bool run, void* args, unsigned int size)
+{
+    i_event* e = nullptr;
+    if (args == nullptr || size != sizeof e) return;
+    std::memcpy(&e, args, sizeof e);
+    if (e == nullptr) return;
+    if (run) {
+        // The service reference keeps the processor alive for the delivery.
+        event_service svc;
+        if (svc.impl() != nullptr) svc.impl()->deliver(e);
+    }
+    e->release();
+}
+
+// Runs one handler. A handler that throws is reported and treated as if it
+// had returned true, so the remaining handlers still see the event.
+bool call_handler(i_event_handler* handler, vek_event_function callback, i_event* e)
+{
+    try {
+        return (handler->*callback)(e);
+    } catch (abi::__forced_unwind&) {
+        throw;  // thread cancellation must unwind
+    } catch (...) {
+        vek_trace("event_proc: a handler for event type %u ended by an exception", e->get_event_type());
+        return true;
+    }
+}
+
+}  // namespace
+
+event_service::event_service() : m_service(nullptr), m_proc(nullptr)
+{
+    i_core* c = vek_core();
+    if (c == nullptr) return;
+    m_service = c->get_service("svc_event");
+    m_proc = vek_cast_i_event_proc(m_service);
+}
+
+event_service::~event_service()
+{
+    if (m_service != nullptr) m_service->release();
+}
+
+event_proc* event_service::impl()
+{
+    return vek_cast_event_proc(m_service);
+}
+
+event_proc::event_proc() : m_next_type(k_first_type)
+{
+    set_name("event_proc");
+    create_thread(this, static_cast<thread_function>(&event_proc::worker), nullptr);
+}
+
+event_proc::~event_proc()
+{
+    vek_trace("event_proc::~event_proc()");
+    stop_threads(60);
+    std::deque<i_event*> left;
+    {
+        std::lock_guard<std::mutex> lock(m_queue_lock);
+        left.swap(m_queue);
+    }
+    for (i_event* e : left) e->release();
+}
+
+bool event_proc::get_interface(const char* iface_name, void** pp_obj)
+{
+    if (name_is(iface_name, "i_event_proc")) return answer(pp_obj, static_cast<i_event_proc*>(this));
+    if (name_is(iface_name, "event_proc")) return answer(pp_obj, this);
+    if (name_is(iface_name, "i_named_object")) return answer(pp_obj, static_cast<i_named_object*>(this));
+    return object::get_interface(iface_name, pp_obj);
+}
+
+unsigned int event_proc::get_event_type(const char* event_type_string)
+{
+    if (event_type_string == nullptr) return 0;
+    mutex_locker lock(&m_type_lock);
+    try {
+        auto inserted = m_type_names.emplace(event_type_string, m_next_type);
+        if (inserted.second) ++m_next_type;
+        return inserted.first->second;
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+}
+
+void event_proc::install_handler(unsigned int event_type, long long object_id, i_event_handler* handler,
+                                 vek_event_function callback)
+{
+    queue_change(m_pending_installs, event_type, object_id, handler, callback);
+}
+
+void event_proc::uninstall_handler(unsigned int event_type, long long object_id, i_event_handler* handler,
+                                   vek_event_function callback)
+{
+    queue_change(m_pending_uninstalls, event_type, object_id, handler, callback);
+}
+
+void event_proc::queue_change(record_list& pending, unsigned int event_type, long long object_id,
+                              i_event_handler* handler, vek_event_function callback)
+{
+    if (event_type == 0 || handler == nullptr) return;
+    handler_record rec{object_id, event_type, handler, static_cast<i_object*>(handler), callback};
+    mutex_locker lock(&m_handler_lock);
+    try {
+        pending.push_back(rec);
+    } catch (const std::bad_alloc&) {
+        vek_trace("event_proc: out of memory, handler change for event type %u dropped", event_type);
+    }
+}
+
+void event_proc::apply_pending()
+{
+    mutex_locker lock(&m_handler_lock);
+    if (m_pending_installs.empty() && m_pending_uninstalls.empty()) return;
+    for (const handler_record& rec : m_pending_installs) {
+        try {
+            m_handlers[rec.event_type].push_back(rec);
+        } catch (const std::bad_alloc&) {
+            vek_trace("event_proc: out of memory, handler for event type %u not installed", rec.event_type);
+        }
+    }
+    m_pending_installs.clear();
+    for (const handler_record& rec : m_pending_uninstalls) {
+        auto found = m_handlers.find(rec.event_type);
+        if (found == m_handlers.end()) continue;
+        record_list& list = found->second;
+        auto match = std::find_if(list.begin(), list.end(), [&rec](const handler_record& r) {
+            return r.object_id == rec.object_id && r.handler == rec.handler && r.callback == rec.callback;
+        });
+        // The type's list stays in the map even when it empties.
+        if (match != list.end()) list.erase(match);
+    }
+    m_pending_uninstalls.clear();
+}
+
+bool event_proc::pick_next(unsigned int type, long long id, record_list& called, handler_record* picked)
+{
+    mutex_locker lock(&m_handler_lock);
+    apply_pending();
+    auto found = m_handlers.find(type);
+    if (found == m_handlers.end()) return false;
+    const record_list& list = found->second;
+    for (auto rec = list.rbegin(); rec != list.rend(); ++rec) {
+        if (rec->object_id != id && rec->object_id != 0) continue;
+        bool done = std::any_of(called.begin(), called.end(), [&rec](const handler_record& c) {
+            return c.object_id == rec->object_id && c.event_type == rec->event_type && c.handler == rec->handler &&
+                   c.callback == rec->callback;
+        });
+        if (done) continue;
+        called.push_back(*rec);
+        *picked = *rec;
+        return true;
+    }
+    return false;
+}
+
+void event_proc::deliver(i_event* e)
+{
+    if (e == nullptr) return;
+    record_list called;
+    handler_record picked{};
+    try {
+        // Type and identifier are read on every pass: a handler may re-type
+        // the event for the handlers after it.
+        while (pick_next(e->get_event_type(), e->get_event_id(), called, &picked) && vek_is_running()) {
+            if (!call_handler(picked.handler, picked.callback, e)) return;
+        }
+    } catch (const std::bad_alloc&) {
+        vek_trace("event_proc: out of memory, delivery of event type %u ended", e->get_event_type());
+    }
+}
+
+void event_proc::fire_event(i_event* event, bool fire_immediately)
+{
+    if (event == nullptr) return;
+    // Held for the call: the caller may hand in an event nobody else holds.
+    event->addref();
+    if (fire_immediately) {
+        deliver(event);
+    } else {
+        enqueue(event);
+    }
+    event->release();
+}
+
+void event_proc::enqueue(i_event* e)
+{
+    e->addref();
+    bool queued = false;
+    {
+        std::lock_guard<std::mutex> lock(m_queue_lock);
+        try {
+            m_queue.push_back(e);
+            queued = true;
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    if (!queued) {
+        vek_trace("event_proc: out of memory, queued event of type %u dropped", e->get_event_type());
+        e->release();
+        return;
+    }
+    m_queue_ready.notify_one();
+}
+
+void event_proc::worker(void*)
+{
+    while (thread_running() && vek_is_running()) {
+        std::unique_lock<std::mutex> lock(m_queue_lock);
+        while (!m_queue.empty() && thread_running()) {
+            i_event* e = m_queue.front();
+            m_queue.pop_front();
+            lock.unlock();
+            vek_bg_thread(deliver_task, &e, sizeof e);
+            lock.lock();
+        }
+        m_queue_ready.wait_for(lock, k_worker_wait, [this] { return !m_queue.empty(); });
+    }
+}
+
+}  // namespace vek

@@ -1,0 +1,114 @@
+// The event processor behind the service "svc_event".
+//
+// It numbers event type names, keeps the handlers installed for each type
+// and delivers events to them.
+//
+// Threads: install_handler and uninstall_handler only queue the change; a
+// change takes effect at the start of the next delivery pass of any event
+// (installs before uninstalls), so a delivery under way sees a handler
+// installed during it and stops calling one uninstalled during it.
+// fire_event(e, true) delivers in the caller's thread. fire_event(e, false)
+// queues the event; the worker thread takes queued events in order and hands
+// each one to the pool, whose thread delivers it. Deliveries therefore run
+// concurrently and the same handler may run in several threads at once.
+// Once the library stops running no handler is called.
+//
+// Locks: the type lock, the queue lock and the handler lock are never held
+// together, and none is held while a handler runs, so a handler may fire
+// events, install and uninstall handlers and use any service.
+#ifndef VEK_EVENTS_EVENT_PROC_H
+#define VEK_EVENTS_EVENT_PROC_H
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "vek/core.h"
+#include "vek/events.h"
+#include "vek/object.h"
+
+namespace vek {
+
+class event_proc : public object, public thread_creator, public i_named_object_impl, public virtual i_event_proc {
+public:
+    // Named "event_proc"; starts the worker thread (which fails, leaving the
+    // queue undelivered, before the library's entry has run).
+    event_proc();
+    // Stops the worker (up to 60 seconds) and releases queued events
+    // without delivering them. Installed handlers are forgotten.
+    ~event_proc() override;
+
+    // Answers "i_event_proc", "event_proc" (this class) and "i_named_object".
+    bool get_interface(const char* iface_name, void** pp_obj) override;
+
+    unsigned int get_event_type(const char* event_type_string) override;
+    void install_handler(unsigned int event_type, long long object_id, i_event_handler* handler,
+                         vek_event_function callback) override;
+    void uninstall_handler(unsigned int event_type, long long object_id, i_event_handler* handler,
+                           vek_event_function callback) override;
+    void fire_event(i_event* event, bool fire_immediately) override;
+
+    // Delivers `e` in the calling thread: newest matching handler first,
+    // each at most once, until one returns false or none is left.
+    void deliver(i_event* e);
+
+private:
+    struct handler_record {
+        long long object_id;
+        unsigned int event_type;
+        i_event_handler* handler;
+        i_object* handler_object;
+        vek_event_function callback;
+    };
+    typedef std::vector<handler_record> record_list;
+
+    void queue_change(record_list& pending, unsigned int event_type, long long object_id, i_event_handler* handler,
+                      vek_event_function callback);
+    // REQUIRES: handler lock held.
+    void apply_pending();
+    // One delivery pass: picks the newest record matching `type` and `id`
+    // that is not in `called` and adds it there. False when none is left.
+    bool pick_next(unsigned int type, long long id, record_list& called, handler_record* picked);
+    void enqueue(i_event* e);
+    void worker(void*);
+
+    // REQUIRES: type lock held.
+    std::map<std::string, unsigned int> m_type_names;
+    unsigned int m_next_type;
+    // REQUIRES: handler lock held.
+    std::map<unsigned int, record_list> m_handlers;
+    // REQUIRES: queue lock held. Each event holds one reference.
+    std::deque<i_event*> m_queue;
+    std::mutex m_queue_lock;
+    std::condition_variable m_queue_ready;
+    // REQUIRES: handler lock held.
+    record_list m_pending_installs;
+    record_list m_pending_uninstalls;
+    mutex m_type_lock;
+    mutex m_handler_lock;
+};
+
+// The event service of the current core, held for a scope. Both pointers
+// are null without a core or without "svc_event".
+class event_service {
+public:
+    event_service();
+    event_service(const event_service&) = delete;
+    event_service& operator=(const event_service&) = delete;
+    ~event_service();
+
+    // No reference added; valid while this holder lives.
+    i_event_proc* get() { return m_proc; }
+    event_proc* impl();
+
+private:
+    i_object* m_service;
+    i_event_proc* m_proc;
+};
+
+}  // namespace vek
+
+#endif
