@@ -1,0 +1,214 @@
+// Event delivery, each figure beside a baseline from the same run:
+// - immediate delivery to 1, 8 and 64 handlers, beside calling the same
+//   member functions through a std::vector of pointers;
+// - queued delivery: latency from fire_event(e, false) to the handler
+//   (median and 99th percentile over 10 000 events) and throughput;
+// - vek_bg_thread hand-over, beside std::thread create+join and a plain
+//   mutex + condition-variable hand-off.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <vek/vek_core.h>
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+class sink : public vek::object {
+public:
+    std::atomic<long long> calls{0};
+    std::atomic<clock_type::rep> last{0};
+    bool on_event(vek::i_event*)
+    {
+        calls.fetch_add(1, std::memory_order_relaxed);
+        return true;
+    }
+    bool on_timed(vek::i_event*)
+    {
+        last.store(clock_type::now().time_since_epoch().count(), std::memory_order_release);
+        calls.fetch_add(1, std::memory_order_release);
+        return true;
+    }
+};
+
+void ensure_library()
+{
+    static bool up = [] {
+        vek_enable_trace(false);
+        vek_initialize();
+        vek_library_entry();
+        return true;
+    }();
+    (void)up;
+}
+
+vek::i_event_proc* event_service()
+{
+    static vek::i_event_proc* proc = [] {
+        vek::i_object* svc = vek_core()->get_service("svc_event");
+        vek::i_event_proc* p = vek_cast_i_event_proc(svc);
+        svc->release();  // the core keeps it alive
+        return p;
+    }();
+    return proc;
+}
+
+void BM_immediate_delivery(benchmark::State& state)
+{
+    ensure_library();
+    vek::i_event_proc* proc = event_service();
+    unsigned int type = proc->get_event_type("BENCH_IMMEDIATE");
+    std::vector<sink> sinks(static_cast<std::size_t>(state.range(0)));
+    auto cb = static_cast<vek::vek_event_function>(&sink::on_event);
+    for (auto& s : sinks) proc->install_handler(type, 0, &s, cb);
+    vek::event* e = new vek::event(type, 0, nullptr);
+    e->addref();
+    for (auto _ : state) proc->fire_event(e, true);
+    for (auto& s : sinks) proc->uninstall_handler(type, 0, &s, cb);
+    proc->fire_event(e, true);  // applies the uninstalls
+    e->release();
+}
+BENCHMARK(BM_immediate_delivery)->Arg(1)->Arg(8)->Arg(64);
+
+void BM_vector_of_member_calls(benchmark::State& state)
+{
+    std::vector<sink> sinks(static_cast<std::size_t>(state.range(0)));
+    std::vector<std::pair<vek::i_event_handler*, vek::vek_event_function>> calls;
+    for (auto& s : sinks) calls.emplace_back(&s, static_cast<vek::vek_event_function>(&sink::on_event));
+    vek::event e;
+    for (auto _ : state) {
+        for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
+            if (!((it->first)->*(it->second))(&e)) break;
+        }
+    }
+}
+BENCHMARK(BM_vector_of_member_calls)->Arg(1)->Arg(8)->Arg(64);
+
+// Fires one queued event at a time and waits for its handler, recording
+// the latency; reports the median and the 99th percentile.
+void BM_queued_latency(benchmark::State& state)
+{
+    ensure_library();
+    vek::i_event_proc* proc = event_service();
+    unsigned int type = proc->get_event_type("BENCH_QUEUED");
+    sink s;
+    auto cb = static_cast<vek::vek_event_function>(&sink::on_timed);
+    proc->install_handler(type, 0, &s, cb);
+    std::vector<double> micros;
+    for (auto _ : state) {
+        micros.clear();
+        for (int i = 0; i < 10000; ++i) {
+            long long before = s.calls.load(std::memory_order_acquire);
+            vek::event* e = new vek::event(type, 0, nullptr);
+            e->addref();
+            auto t0 = clock_type::now();
+            proc->fire_event(e, false);
+            e->release();
+            while (s.calls.load(std::memory_order_acquire) == before) std::this_thread::yield();
+            auto t1 = clock_type::time_point(clock_type::duration(s.last.load(std::memory_order_acquire)));
+            micros.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+        }
+    }
+    std::sort(micros.begin(), micros.end());
+    state.counters["median_us"] = micros[micros.size() / 2];
+    state.counters["p99_us"] = micros[micros.size() * 99 / 100];
+    proc->uninstall_handler(type, 0, &s, cb);
+}
+BENCHMARK(BM_queued_latency)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_queued_throughput(benchmark::State& state)
+{
+    ensure_library();
+    vek::i_event_proc* proc = event_service();
+    unsigned int type = proc->get_event_type("BENCH_THROUGHPUT");
+    sink s;
+    auto cb = static_cast<vek::vek_event_function>(&sink::on_event);
+    proc->install_handler(type, 0, &s, cb);
+    const int batch = 10000;
+    for (auto _ : state) {
+        long long target = s.calls.load() + batch;
+        for (int i = 0; i < batch; ++i) {
+            vek::event* e = new vek::event(type, 0, nullptr);
+            e->addref();
+            proc->fire_event(e, false);
+            e->release();
+        }
+        while (s.calls.load() < target) std::this_thread::yield();
+    }
+    state.SetItemsProcessed(state.iterations() * batch);
+    proc->uninstall_handler(type, 0, &s, cb);
+}
+BENCHMARK(BM_queued_throughput)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+std::atomic<int> g_done{0};
+
+void count_task(bool, void*, unsigned int)
+{
+    g_done.fetch_add(1, std::memory_order_release);
+}
+
+void BM_bg_thread_handover(benchmark::State& state)
+{
+    ensure_library();
+    for (auto _ : state) {
+        int before = g_done.load(std::memory_order_acquire);
+        vek_bg_thread(count_task, nullptr, 0);
+        while (g_done.load(std::memory_order_acquire) == before) std::this_thread::yield();
+    }
+}
+BENCHMARK(BM_bg_thread_handover)->UseRealTime();
+
+void BM_std_thread_create_join(benchmark::State& state)
+{
+    for (auto _ : state) {
+        std::thread t([] { g_done.fetch_add(1); });
+        t.join();
+    }
+}
+BENCHMARK(BM_std_thread_create_join)->UseRealTime();
+
+// One waiting worker handed a task through a mutex and a condition
+// variable, and the caller waiting until it ran: the hand-off vek_bg_thread
+// does with a reused thread.
+void BM_condvar_handoff(benchmark::State& state)
+{
+    std::mutex m;
+    std::condition_variable cv;
+    bool pending = false, stop = false;
+    std::thread worker([&] {
+        std::unique_lock<std::mutex> lock(m);
+        for (;;) {
+            cv.wait(lock, [&] { return pending || stop; });
+            if (stop) return;
+            pending = false;
+            g_done.fetch_add(1, std::memory_order_release);
+        }
+    });
+    for (auto _ : state) {
+        int before = g_done.load(std::memory_order_acquire);
+        {
+            std::lock_guard<std::mutex> lock(m);
+            pending = true;
+        }
+        cv.notify_one();
+        while (g_done.load(std::memory_order_acquire) == before) std::this_thread::yield();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m);
+        stop = true;
+    }
+    cv.notify_one();
+    worker.join();
+}
+BENCHMARK(BM_condvar_handoff)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
