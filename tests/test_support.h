@@ -3,10 +3,12 @@
 #define VEK_TESTS_TEST_SUPPORT_H
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -49,6 +51,19 @@ public:
         return object::get_interface(iface_name, pp_obj);
     }
 };
+
+// Polls `pred` every millisecond until it holds or `ms` milliseconds
+// pass. True when it held.
+template <class Pred>
+bool wait_for(Pred pred, int ms = 5000)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 // Quiet tracing for tests that bring the core up and down.
 inline void quiet_trace()

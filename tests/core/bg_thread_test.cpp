@@ -9,6 +9,8 @@
 
 #include "test_support.h"
 
+using vek_test::wait_for;
+
 namespace {
 
 // What one task saw. Tasks get a pointer to their record in the argument
@@ -37,17 +39,6 @@ void task(bool run, void* args, unsigned int size)
 void start(record* r)
 {
     vek_bg_thread(task, &r, sizeof r);
-}
-
-template <class Pred>
-bool wait_for(Pred pred, int ms = 5000)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
 }
 
 class BgThreadTest : public ::testing::Test {

@@ -6,6 +6,8 @@
 
 #include "test_support.h"
 
+using vek_test::wait_for;
+
 namespace {
 
 // A worker object whose threads loop until told to stop.
@@ -34,17 +36,6 @@ public:
 
     bool start_loop() { return create_thread(this, static_cast<thread_function>(&worker::loop), nullptr); }
 };
-
-template <class Pred>
-bool wait_for(Pred pred, int ms = 5000)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 class ThreadCreatorTest : public ::testing::Test {
 protected:
