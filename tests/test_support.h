@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <vek/vek_core.h>
@@ -70,6 +71,19 @@ inline void quiet_trace()
 {
     vek_enable_trace(false);
 }
+
+// A core with the library entered (services and threads running),
+// taken down after each test.
+class entered_library_test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        quiet_trace();
+        ASSERT_TRUE(vek_initialize());
+        vek_library_entry();
+    }
+    void TearDown() override { vek_terminate(); }
+};
 
 // Tracing on, to standard output (vek_terminate leaves it with no
 // destination).

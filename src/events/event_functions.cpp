@@ -1,6 +1,8 @@
 // The exported event functions and the casts of the event classes.
 #include "vek/events.h"
 
+#include <new>
+
 #include "events/event_proc.h"
 #include "object/cast_impl.h"
 
@@ -15,9 +17,10 @@ void vek_fire_event(vek::i_event* evt, bool fire_immediately)
 
 void vek_generate_event(const char* event_type, long long event_id, vek::i_object* event_object, bool fire_immediately)
 {
-    vek::event_service svc;
-    if (svc.get() == nullptr) return;
-    vek::event* e = new vek::event(event_type, event_id, event_object);
+    // Without a core or an event service the event is built and dropped,
+    // and vek_fire_event does nothing.
+    vek::event* e = new (std::nothrow) vek::event(event_type, event_id, event_object);
+    if (e == nullptr) return;
     e->addref();
     vek_fire_event(e, fire_immediately);
     e->release();

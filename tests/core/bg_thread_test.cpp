@@ -41,18 +41,9 @@ void start(record* r)
     vek_bg_thread(task, &r, sizeof r);
 }
 
-class BgThreadTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        vek_test::quiet_trace();
-        ASSERT_TRUE(vek_initialize());
-        vek_library_entry();
-    }
-    void TearDown() override { vek_terminate(); }
-};
-
 }  // namespace
+
+using BgThreadTest = vek_test::entered_library_test;
 
 TEST(BgThreadNoEntryTest, TasksAreRefusedInTheCallersThreadWithItsBlock)
 {

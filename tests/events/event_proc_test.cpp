@@ -75,13 +75,11 @@ void fire(const char* type, long long id, bool now = true)
 
 // Sinks are declared in the test body, so they outlive the processor,
 // which ends with vek_terminate (or with the test's own reference).
-class EventProcTest : public ::testing::Test {
+class EventProcTest : public vek_test::entered_library_test {
 protected:
     void SetUp() override
     {
-        vek_test::quiet_trace();
-        ASSERT_TRUE(vek_initialize());
-        vek_library_entry();
+        entered_library_test::SetUp();
         svc = vek_core()->get_service("svc_event");
         proc = vek_cast_i_event_proc(svc);
         ASSERT_NE(proc, nullptr);

@@ -37,18 +37,9 @@ public:
     bool start_loop() { return create_thread(this, static_cast<thread_function>(&worker::loop), nullptr); }
 };
 
-class ThreadCreatorTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        vek_test::quiet_trace();
-        ASSERT_TRUE(vek_initialize());
-        vek_library_entry();
-    }
-    void TearDown() override { vek_terminate(); }
-};
-
 }  // namespace
+
+using ThreadCreatorTest = vek_test::entered_library_test;
 
 TEST_F(ThreadCreatorTest, StopThreadsEndsLoopingThreads)
 {
