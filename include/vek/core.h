@@ -34,13 +34,35 @@ public:
     // New reference: caller releases. A snapshot of every service, in
     // ascending order of service-type name.
     virtual i_object_col* get_services() = 0;
-    // The module handle of the loaded library, or null.
+    // Loads a module (once per path) and runs its entry. Candidates: the
+    // path made absolute, then, for a relative path, each element of
+    // "PATH"; ".so" is appended when no file exists as named. Delivers
+    // "VEK_CORE_EVT_LOAD_LIBRARY" before and "VEK_CORE_EVT_POST_LOAD_LIBRARY"
+    // after the module's entry, in the calling thread. The module handle, or
+    // null.
     virtual void* load_library(const char* library_path) = 0;
     // New reference: caller releases. The loaded libraries, in load order.
     virtual i_object_col* get_libraries() = 0;
 
 protected:
     ~i_core() = default;
+};
+
+// A loaded module, as listed by i_core::get_libraries. Its name (from
+// i_named_object) is the module's vek_library_name(), "" without one.
+class VEK_API i_vek_library : public virtual i_named_object {
+public:
+    // The path the module was loaded from, as tried (absolute, with any
+    // added ".so"). Owned by the object.
+    virtual const char* get_path() = 0;
+    // The module's vek_library_version(), "" without one. Owned by the
+    // object.
+    virtual const char* get_version() = 0;
+    // The platform module handle.
+    virtual void* get_handle() = 0;
+
+protected:
+    ~i_vek_library() = default;
 };
 
 }  // namespace vek
@@ -69,6 +91,9 @@ VEK_API const char* vek_temp_path();
 // Calls obj->release() unless obj is null.
 VEK_API void vek_release(vek::i_object* obj);
 VEK_API vek::i_core* vek_cast_i_core(vek::i_object* obj);
+VEK_API vek::i_vek_library* vek_cast_i_vek_library(vek::i_object* obj);
+// True when a loaded library carries exactly the name `lib_name`.
+VEK_API bool vek_library_loaded(const char* lib_name);
 
 // A background task. `run` is true when the task is to do its work, false
 // when it is only to give up what `args` owns (the library is stopping, or

@@ -105,14 +105,6 @@ i_object_col* core::get_services()
     return col;
 }
 
-void* core::load_library(const char* library_path)
-{
-    if (is_empty(library_path)) return nullptr;
-    vek_trace("core::load_library(%s)", library_path);
-    // Module loading is not available yet: no module is ever loaded.
-    return nullptr;
-}
-
 i_object_col* core::get_libraries()
 {
     object_col* col = new_col();

@@ -11,11 +11,14 @@
 #include <atomic>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "vek/core.h"
 #include "vek/object.h"
 
 namespace vek {
+
+class vek_library;
 
 class core : public object, public mutex, public thread_creator, public virtual i_core {
 public:
@@ -39,6 +42,9 @@ public:
     // Starts the tick thread, then the stream-watch thread, unless they run.
     void start_threads();
 
+    // The module handles of the listed libraries, in load order.
+    std::vector<void*> library_handles();
+
     // Empties the service map; each service gets its last release (unless
     // held elsewhere) in ascending order of its name.
     void release_services();
@@ -57,6 +63,11 @@ private:
     void watch_loop(void*);
     // One pass over the streams list.
     void serve_streams();
+    // The handle of the listed library loaded from `path`, or null.
+    void* loaded_handle(const std::string& path);
+    // New reference: caller releases. Lists a library object for the
+    // module, or returns null when `path` is listed already.
+    vek_library* list_library(void* handle, const std::string& path);
 
     // REQUIRES: core lock held.
     std::map<std::string, i_object*> m_services;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <vector>
 
 #include "core/core.h"
 #include "core/log.h"
@@ -13,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/env.h"
 #include "platform/fs.h"
+#include "platform/module.h"
 #include "platform/thread.h"
 #include "vek/core.h"
 #include "vek/events.h"
@@ -131,6 +133,7 @@ void vek_terminate()
     vek_generate_event("VEK_CORE_EVT_TERMINATING", 0, nullptr, true);
     // From here the library's loops end and no handler runs any more.
     vek::set_running(false);
+    std::vector<void*> modules = c->library_handles();
 
     vek_trace("core: releasing services...");
     c->release_services();
@@ -139,6 +142,7 @@ void vek_terminate()
 
     await_threads();
     delete c;
+    for (void* module : modules) vek::platform::unload_module(module);
     vek::log_close_files();
 }
 

@@ -155,24 +155,33 @@ void event_proc::apply_pending()
         if (match != list.end()) list.erase(match);
     }
     m_pending_uninstalls.clear();
+    ++m_handlers_version;
 }
 
-bool event_proc::pick_next(unsigned int type, long long id, record_list& called, handler_record* picked)
+bool event_proc::pick_next(unsigned int type, long long id, delivery& state, handler_record* picked)
 {
     mutex_locker lock(&m_handler_lock);
     apply_pending();
     auto found = m_handlers.find(type);
     if (found == m_handlers.end()) return false;
     const record_list& list = found->second;
-    for (auto rec = list.rbegin(); rec != list.rend(); ++rec) {
-        if (rec->object_id != id && rec->object_id != 0) continue;
-        bool done = std::any_of(called.begin(), called.end(), [&rec](const handler_record& c) {
-            return c.object_id == rec->object_id && c.event_type == rec->event_type && c.handler == rec->handler &&
-                   c.callback == rec->callback;
+    bool resume = state.resumable && state.version == m_handlers_version && state.type == type && state.id == id;
+    std::size_t i = resume ? state.next : list.size();
+    while (i > 0) {
+        const handler_record& rec = list[--i];
+        if (rec.object_id != id && rec.object_id != 0) continue;
+        bool done = std::any_of(state.called.begin(), state.called.end(), [&rec](const handler_record& c) {
+            return c.object_id == rec.object_id && c.event_type == rec.event_type && c.handler == rec.handler &&
+                   c.callback == rec.callback;
         });
         if (done) continue;
-        called.push_back(*rec);
-        *picked = *rec;
+        state.called.push_back(rec);
+        state.version = m_handlers_version;
+        state.type = type;
+        state.id = id;
+        state.next = i;
+        state.resumable = true;
+        *picked = rec;
         return true;
     }
     return false;
@@ -181,12 +190,12 @@ bool event_proc::pick_next(unsigned int type, long long id, record_list& called,
 void event_proc::deliver(i_event* e)
 {
     if (e == nullptr) return;
-    record_list called;
+    delivery state;
     handler_record picked{};
     try {
         // Type and identifier are read on every pass: a handler may re-type
         // the event for the handlers after it.
-        while (pick_next(e->get_event_type(), e->get_event_id(), called, &picked) && vek_is_running()) {
+        while (pick_next(e->get_event_type(), e->get_event_id(), state, &picked) && vek_is_running()) {
             if (!call_handler(picked.handler, picked.callback, e)) return;
         }
     } catch (const std::bad_alloc&) {

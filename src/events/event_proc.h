@@ -65,13 +65,27 @@ private:
     };
     typedef std::vector<handler_record> record_list;
 
+    // Where one delivery stands: the records already called and, while the
+    // handlers, the type and the identifier stay unchanged, the position
+    // below which the newest-first walk goes on (the records above it were
+    // looked at in earlier passes).
+    struct delivery {
+        record_list called;
+        unsigned long long version = 0;
+        unsigned int type = 0;
+        long long id = 0;
+        std::size_t next = 0;
+        bool resumable = false;
+    };
+
     void queue_change(record_list& pending, unsigned int event_type, long long object_id, i_event_handler* handler,
                       vek_event_function callback);
     // REQUIRES: handler lock held.
     void apply_pending();
     // One delivery pass: picks the newest record matching `type` and `id`
-    // that is not in `called` and adds it there. False when none is left.
-    bool pick_next(unsigned int type, long long id, record_list& called, handler_record* picked);
+    // that was not called yet in this delivery and records it there. False
+    // when none is left.
+    bool pick_next(unsigned int type, long long id, delivery& state, handler_record* picked);
     void enqueue(i_event* e);
     void worker(void*);
 
@@ -80,6 +94,8 @@ private:
     unsigned int m_next_type;
     // REQUIRES: handler lock held.
     std::map<unsigned int, record_list> m_handlers;
+    // Grows whenever pending changes are applied. REQUIRES: handler lock held.
+    unsigned long long m_handlers_version = 0;
     // REQUIRES: queue lock held. Each event holds one reference.
     std::deque<i_event*> m_queue;
     std::mutex m_queue_lock;

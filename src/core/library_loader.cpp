@@ -1,0 +1,145 @@
+// Loading modules into the core through the entry protocol.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/core.h"
+#include "core/library.h"
+#include "platform/env.h"
+#include "platform/module.h"
+#include "vek/events.h"
+#include "vek/util.h"
+
+namespace vek {
+
+namespace {
+
+typedef void (*entry_function)();
+typedef bool (*initialized_function)();
+
+const char* const k_suffix = ".so";
+
+// The absolute form of the path, then, for a relative path, the path under
+// each element of "PATH".
+std::vector<std::string> candidate_paths(const char* path)
+{
+    std::vector<std::string> out;
+    char* abs = vek_get_absolute_path(path);
+    if (abs != nullptr) {
+        out.emplace_back(abs);
+        std::free(abs);
+    }
+    const char* search = platform::get_env("PATH");
+    if (path[0] == '/' || path[0] == '\\' || search == nullptr) return out;
+    std::string dirs(search);
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        if (end > start) out.push_back(dirs.substr(start, end - start) + "/" + path);
+        start = end + 1;
+    }
+    return out;
+}
+
+// Appends ".so" when no file exists as named and the name does not end in
+// it already. False when no file exists either way.
+bool resolve_file(std::string& candidate)
+{
+    if (vek_file_exists(candidate.c_str())) return true;
+    std::size_t dot = candidate.rfind('.');
+    if (dot == std::string::npos || candidate.compare(dot, std::string::npos, k_suffix) != 0) candidate += k_suffix;
+    return vek_file_exists(candidate.c_str());
+}
+
+// Runs the module's entry between the two load events. True when the
+// module reports itself initialised.
+bool enter_module(vek_library* lib, entry_function entry, initialized_function initialized)
+{
+    auto* e = new event("VEK_CORE_EVT_LOAD_LIBRARY", 0, lib);
+    e->addref();
+    vek_fire_event(e, true);
+    entry();
+    bool ready = initialized();
+    if (ready) {
+        e->set_event_type("VEK_CORE_EVT_POST_LOAD_LIBRARY");
+        vek_fire_event(e, true);
+    }
+    e->release();
+    return ready;
+}
+
+}  // namespace
+
+// No lock is held while the module loads (its static constructors run) or
+// while its entry and the events run, so module code may call back into the
+// core freely. When two threads load one path at once, the one that lists
+// it first wins and the other gives its load back.
+void* core::load_library(const char* library_path)
+{
+    if (library_path == nullptr || *library_path == '\0') return nullptr;
+    vek_trace("core::load_library(%s)", library_path);
+    for (std::string& candidate : candidate_paths(library_path)) {
+        if (!resolve_file(candidate)) continue;
+        if (void* handle = loaded_handle(candidate)) return handle;
+        const char* error = nullptr;
+        void* handle = platform::load_module(candidate.c_str(), &error);
+        if (handle == nullptr) {
+            vek_trace("Error loading library %s: %s", candidate.c_str(), error != nullptr ? error : "(null)");
+            continue;
+        }
+        auto entry = reinterpret_cast<entry_function>(platform::module_symbol(handle, "vek_library_entry"));
+        auto initialized =
+            reinterpret_cast<initialized_function>(platform::module_symbol(handle, "vek_library_initialized"));
+        if (entry == nullptr || initialized == nullptr) return handle;
+        vek_library* lib = list_library(handle, candidate);
+        if (lib == nullptr) {
+            platform::unload_module(handle);
+            return loaded_handle(candidate);
+        }
+        vek_trace("Loaded '%s' version '%s'", lib->get_name(), lib->get_version());
+        bool ready = enter_module(lib, entry, initialized);
+        lib->release();
+        if (ready) return handle;
+    }
+    return nullptr;
+}
+
+vek_library* core::list_library(void* handle, const std::string& path)
+{
+    mutex_locker lock(this);
+    if (loaded_handle(path) != nullptr) return nullptr;
+    auto* lib = new vek_library(handle, path.c_str());
+    lib->addref();
+    m_libraries->add_item(lib, false);
+    return lib;
+}
+
+void* core::loaded_handle(const std::string& path)
+{
+    mutex_locker lock(this);
+    unsigned int count = m_libraries->get_count();
+    for (unsigned int i = 0; i < count; ++i) {
+        i_object* item = m_libraries->get_item_by_pos(i);
+        i_vek_library* lib = vek_cast_i_vek_library(item);
+        void* handle = lib != nullptr && path == lib->get_path() ? lib->get_handle() : nullptr;
+        vek_release(item);
+        if (handle != nullptr) return handle;
+    }
+    return nullptr;
+}
+
+std::vector<void*> core::library_handles()
+{
+    std::vector<void*> handles;
+    mutex_locker lock(this);
+    unsigned int count = m_libraries->get_count();
+    for (unsigned int i = 0; i < count; ++i) {
+        i_object* item = m_libraries->get_item_by_pos(i);
+        if (i_vek_library* lib = vek_cast_i_vek_library(item)) handles.push_back(lib->get_handle());
+        vek_release(item);
+    }
+    return handles;
+}
+
+}  // namespace vek
