@@ -1,6 +1,7 @@
 // The core's two background threads: the tick and the stream watch.
 #include "core/core.h"
 #include "core/log.h"
+#include "core/time_zone.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
 #include "vek/events.h"
@@ -22,6 +23,7 @@ void core::tick_loop(void*)
         if (now != last_tick()) {
             set_last_tick(now);
             vek_generate_event("VEK_CORE_EVT_BG_TASK", 0, nullptr, false);
+            refresh_time_zone(now);
         }
         log_flush_files();
         platform::sleep_ms(50);

@@ -9,6 +9,7 @@
 #include "core/core.h"
 #include "core/log.h"
 #include "core/process_state.h"
+#include "core/time_zone.h"
 #include "events/event_proc.h"
 #include "object/thread_count.h"
 #include "platform/clock.h"
@@ -89,6 +90,7 @@ bool vek_initialize()
     vek::platform::init_tcl_once();
     std::srand(static_cast<unsigned int>(std::time(nullptr)));
     vek::platform::init_time_zone();
+    vek::refresh_time_zone(vek::platform::now_seconds());
     if (!ensure_root_path()) return false;
     choose_temp_path();
     new vek::core();

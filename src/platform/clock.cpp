@@ -20,5 +20,10 @@ void init_time_zone()
     tzset();
 }
 
+long standard_utc_offset()
+{
+    return -::timezone;
+}
+
 }  // namespace platform
 }  // namespace vek

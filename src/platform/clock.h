@@ -13,6 +13,8 @@ unsigned int now_seconds();
 bool local_time(std::time_t t, std::tm* out);
 // Reloads the local time-zone data from the environment.
 void init_time_zone();
+// Seconds east of UTC of the local standard time, as last loaded.
+long standard_utc_offset();
 
 }  // namespace platform
 }  // namespace vek
