@@ -5,6 +5,7 @@
 #ifndef VEK_OBJECT_H
 #define VEK_OBJECT_H
 
+#include "vek/object/array.h"
 #include "vek/object/base.h"
 #include "vek/object/cast.h"
 #include "vek/object/collection.h"

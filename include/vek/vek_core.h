@@ -9,5 +9,6 @@
 #include "vek/object.h"
 #include "vek/streams.h"
 #include "vek/util.h"
+#include "vek/xml.h"
 
 #endif

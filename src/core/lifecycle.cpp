@@ -20,6 +20,7 @@
 #include "vek/core.h"
 #include "vek/events.h"
 #include "vek/streams.h"
+#include "xml/xml_proc.h"
 
 namespace {
 
@@ -94,6 +95,7 @@ bool vek_initialize()
     if (!ensure_root_path()) return false;
     choose_temp_path();
     new vek::core();
+    register_new<vek::xml_proc>("svc_xml");
     vek::set_running(true);
     return true;
 }

@@ -1,0 +1,222 @@
+#include "xml/xml_proc.h"
+
+#include <expat.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "object/cast_impl.h"
+#include "object/interface_query.h"
+#include "vek/util.h"
+
+namespace vek {
+
+namespace {
+
+std::atomic<xml_proc*> g_current_proc{nullptr};
+
+// Bytes handed to Expat per read of a file.
+const size_t file_chunk_size = 0x10000;
+
+// One parse call's state; Expat's user data.
+struct parse_context {
+    XML_Parser parser;
+    // The innermost open element; it holds its creation reference until
+    // the element ends (the root keeps it to the end).
+    xml_node* current;
+    // A node could not be made; the parse is abandoned.
+    bool failed;
+};
+
+void abandon(parse_context* ctx)
+{
+    ctx->failed = true;
+    XML_StopParser(ctx->parser, XML_FALSE);
+}
+
+void XMLCALL on_start(void* user_data, const XML_Char* name, const XML_Char** atts)
+{
+    parse_context* ctx = static_cast<parse_context*>(user_data);
+    if (ctx->failed) return;
+    xml_node* node = xml_proc::new_node();
+    if (node == nullptr) {
+        abandon(ctx);
+        return;
+    }
+    xml_node* parent = ctx->current;
+    node->set_parent(parent);
+    if (parent != nullptr) parent->append_child(node);
+    // From here the node is on the path of open elements, so a failure
+    // below gives it back with the rest of the tree.
+    ctx->current = node;
+    bool ok = node->set_name(name);
+    if (ok && atts != nullptr) {
+        unsigned int count = 0;
+        while (atts[2 * count] != nullptr) ++count;
+        node->reserve_attributes(count);
+        for (unsigned int i = 0; ok && i < count; ++i) ok = node->append_attribute(atts[2 * i], atts[2 * i + 1]);
+    }
+    if (!ok) abandon(ctx);
+}
+
+void XMLCALL on_end(void* user_data, const XML_Char* /*name*/)
+{
+    parse_context* ctx = static_cast<parse_context*>(user_data);
+    xml_node* node = ctx->current;
+    if (ctx->failed || node == nullptr) return;
+    node->trim_text();
+    xml_node* parent = node->parent();
+    if (parent == nullptr) return;
+    // The parent's list keeps the node.
+    ctx->current = parent;
+    node->release();
+}
+
+void XMLCALL on_text(void* user_data, const XML_Char* data, int length)
+{
+    parse_context* ctx = static_cast<parse_context*>(user_data);
+    if (ctx->failed || ctx->current == nullptr || length <= 0) return;
+    ctx->current->append_text(data, static_cast<unsigned int>(length));
+}
+
+XML_Parser new_parser(parse_context* ctx)
+{
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    if (parser == nullptr) return nullptr;
+    ctx->parser = parser;
+    ctx->current = nullptr;
+    ctx->failed = false;
+    XML_SetElementHandler(parser, on_start, on_end);
+    XML_SetCharacterDataHandler(parser, on_text);
+    XML_SetUserData(parser, ctx);
+    return parser;
+}
+
+// Frees the parser and hands the root to the caller, or, after an error,
+// gives back the creation references of the still-open elements, which
+// releases the partial tree.
+i_xml_node* finish(parse_context* ctx, bool parsed)
+{
+    XML_ParserFree(ctx->parser);
+    if (parsed && !ctx->failed) return ctx->current;
+    xml_node* node = ctx->current;
+    ctx->current = nullptr;
+    while (node != nullptr) {
+        xml_node* parent = node->parent();
+        node->release();
+        node = parent;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+xml_proc::xml_proc() : m_pool(100, true)
+{
+    set_name("xml_proc");
+    g_current_proc.store(this);
+}
+
+xml_proc::~xml_proc()
+{
+    xml_proc* self = this;
+    g_current_proc.compare_exchange_strong(self, nullptr);
+}
+
+xml_node* xml_proc::new_node()
+{
+    xml_proc* proc = g_current_proc.load();
+    return proc != nullptr ? proc->m_pool.create(nullptr) : nullptr;
+}
+
+bool xml_proc::get_interface(const char* iface_name, void** pp_obj)
+{
+    if (name_is(iface_name, "i_xml_proc")) return answer(pp_obj, static_cast<i_xml_proc*>(this));
+    if (name_is(iface_name, "i_named_object")) return answer(pp_obj, static_cast<i_named_object*>(this));
+    return object::get_interface(iface_name, pp_obj);
+}
+
+i_xml_node* xml_proc::parse_text(const char* text)
+{
+    if (text == nullptr) return nullptr;
+    size_t length = std::strlen(text);
+    if (length > INT_MAX) return nullptr;
+    parse_context ctx;
+    if (new_parser(&ctx) == nullptr) return nullptr;
+    bool parsed = XML_Parse(ctx.parser, text, static_cast<int>(length), 1) != XML_STATUS_ERROR;
+    return finish(&ctx, parsed);
+}
+
+i_xml_node* xml_proc::parse_file(const char* file_path)
+{
+    if (file_path == nullptr || *file_path == '\0') return nullptr;
+    char* path = vek_get_absolute_path(file_path);
+    if (path == nullptr || *path == '\0') {
+        std::free(path);
+        return nullptr;
+    }
+    parse_context ctx;
+    if (new_parser(&ctx) == nullptr) {
+        std::free(path);
+        return nullptr;
+    }
+    std::FILE* file = std::fopen(path, "rb");
+    std::free(path);
+    if (file == nullptr) {
+        XML_ParserFree(ctx.parser);
+        return nullptr;
+    }
+    std::vector<char> chunk;
+    bool parsed = true;
+    try {
+        chunk.resize(file_chunk_size);
+    } catch (const std::bad_alloc&) {
+        parsed = false;
+    }
+    while (parsed) {
+        size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
+        if (std::ferror(file)) {
+            parsed = false;
+            break;
+        }
+        bool at_end = std::feof(file) != 0;
+        parsed = XML_Parse(ctx.parser, chunk.data(), static_cast<int>(got), at_end) != XML_STATUS_ERROR;
+        if (at_end) break;
+    }
+    std::fclose(file);
+    return finish(&ctx, parsed);
+}
+
+i_xml_node* xml_proc::create_node(const char* name)
+{
+    if (name == nullptr) return nullptr;
+    xml_node* node = new_node();
+    if (node != nullptr && !node->set_name(name)) {
+        node->release();
+        return nullptr;
+    }
+    return node;
+}
+
+bool xml_proc::write_file(i_xml_node* node, const char* file_path, bool format)
+{
+    if (node == nullptr || file_path == nullptr || *file_path == '\0') return false;
+    // Text mode and binary mode write the same bytes here.
+    std::FILE* file = std::fopen(file_path, "w");
+    if (file == nullptr) return false;
+    char* markup = node->get_xml(format);
+    bool written = markup != nullptr && std::fputs(markup, file) >= 0;
+    std::free(markup);
+    return std::fclose(file) == 0 && written;
+}
+
+}  // namespace vek
+
+VEK_DEFINE_CAST(vek::i_xml_node, i_xml_node)
+VEK_DEFINE_CAST(vek::i_xml_proc, i_xml_proc)
+VEK_DEFINE_CAST(vek::xml_node, xml_node)
+VEK_DEFINE_CAST(vek::xml_proc, xml_proc)
