@@ -69,13 +69,21 @@ void BM_raw_expat(benchmark::State& state)
 }
 BENCHMARK(BM_raw_expat)->Unit(benchmark::kMillisecond);
 
+// A released tree is taken apart once the pool closes the block its root
+// came from; filling that block now keeps the teardown out of the timing.
+void tear_down(vek::i_xml_node* root)
+{
+    root->release();
+    for (int i = 0; i < 100; ++i) processor()->create_node("x")->release();
+}
+
 void BM_parse_text(benchmark::State& state)
 {
     const std::string& doc = document();
     for (auto _ : state) {
         vek::i_xml_node* root = processor()->parse_text(doc.c_str());
         state.PauseTiming();
-        if (root != nullptr) root->release();
+        if (root != nullptr) tear_down(root);
         state.ResumeTiming();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
@@ -89,7 +97,7 @@ void BM_release_tree(benchmark::State& state)
         state.PauseTiming();
         vek::i_xml_node* root = processor()->parse_text(doc.c_str());
         state.ResumeTiming();
-        root->release();
+        tear_down(root);
     }
 }
 BENCHMARK(BM_release_tree)->Unit(benchmark::kMillisecond);

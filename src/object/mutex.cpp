@@ -4,30 +4,41 @@
 
 namespace vek {
 
-mutex::mutex() : m_lock_count(0) {}
+mutex::mutex() : m_owner(std::thread::id()), m_lock_count(0) {}
 
 mutex::~mutex()
 {
     unsigned int count = m_lock_count.load(std::memory_order_relaxed);
     if (count == 0) return;
     vek_trace("warning: destroying locked mutex");
-    // Only one thread can hold the lock, so `count` is its nesting depth.
-    // When that thread is this one, let go of it so it can be destroyed.
-    if (m_lock.try_lock()) {
-        for (unsigned int i = 0; i <= count; ++i) m_lock.unlock();
+    // Only the holder can let go of it.
+    if (m_owner.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+        m_lock_count.store(0, std::memory_order_relaxed);
+        m_owner.store(std::thread::id(), std::memory_order_relaxed);
+        m_lock.unlock();
     }
 }
 
 void mutex::lock()
 {
-    m_lock.lock();
-    m_lock_count.fetch_add(1, std::memory_order_relaxed);
+    std::thread::id self = std::this_thread::get_id();
+    // Only this thread can have stored its own id here.
+    if (m_owner.load(std::memory_order_relaxed) != self) {
+        m_lock.lock();
+        m_owner.store(self, std::memory_order_relaxed);
+    }
+    m_lock_count.store(m_lock_count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
 void mutex::unlock()
 {
-    m_lock_count.fetch_sub(1, std::memory_order_relaxed);
-    m_lock.unlock();
+    unsigned int count = m_lock_count.load(std::memory_order_relaxed);
+    if (count == 0) return;  // not held: nothing to let go
+    m_lock_count.store(count - 1, std::memory_order_relaxed);
+    if (count == 1) {
+        m_owner.store(std::thread::id(), std::memory_order_relaxed);
+        m_lock.unlock();
+    }
 }
 
 unsigned int mutex::lock_count()

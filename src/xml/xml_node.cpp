@@ -105,6 +105,8 @@ void xml_node::detach_children()
 
 void xml_node::append_child(xml_node* child)
 {
+    // Room for a few children at once spares the list its first regrowths.
+    if (m_children.get_count() == 0) m_children.reserve(4);
     m_children.add_item(child, false);
 }
 
@@ -114,6 +116,16 @@ bool xml_node::append_attribute(const char* name, const char* value)
     if (attr == nullptr) return false;
     m_attributes.add_item(attr, false);
     return true;
+}
+
+void xml_node::append_text(const char* data, unsigned int length)
+{
+    if (*m_text.get_value() == '\0') {
+        unsigned int i = 0;
+        while (i < length && is_blank(data[i])) ++i;
+        if (i == length) return;
+    }
+    m_text.concatn(data, length);
 }
 
 void xml_node::trim_text()

@@ -71,7 +71,11 @@ public:
     // False when memory runs out.
     bool append_attribute(const char* name, const char* value);
     void reserve_attributes(unsigned int count) { m_attributes.reserve(count); }
-    void append_text(const char* data, unsigned int length) { m_text.concatn(data, length); }
+    // Appends one run of character data. A run of blanks (space, line feed,
+    // tab) while the text is still empty is dropped: trimming at the end of
+    // the element would cut it anyway, and most such runs are the
+    // indentation between child elements.
+    void append_text(const char* data, unsigned int length);
     // Cuts surrounding spaces, line feeds and tabs (not carriage returns).
     void trim_text();
 

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "vek/object/base.h"
 
@@ -36,7 +37,11 @@ public:
     unsigned int lock_count();
 
 private:
-    std::recursive_mutex m_lock;
+    // A plain lock plus the holding thread: re-entry by the holder only
+    // counts, which is cheaper than a recursive system lock. The count and
+    // the owner are written only by the holder.
+    std::mutex m_lock;
+    std::atomic<std::thread::id> m_owner;
     std::atomic<unsigned int> m_lock_count;
 };
 
