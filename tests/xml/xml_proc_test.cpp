@@ -106,7 +106,7 @@ TEST_F(XmlProcTest, ParseFileAcrossChunksMatchesParseText)
 {
     std::string base = scratch_path("xml_proc").string();
     std::string doc = "<list>";
-    for (int i = 0; doc.size() < 200000; ++i) doc += "<item n=\"" + std::to_string(i) + "\">text &amp; more</item>\n";
+    for (int i = 0; doc.size() < (1u << 20); ++i) doc += "<item n=\"" + std::to_string(i) + "\">text &amp; more</item>\n";
     doc += "</list>";
     write_all(base + "_big.xml", doc);
     node_ptr from_text(parse(doc.c_str()));
@@ -121,7 +121,7 @@ TEST_F(XmlProcTest, ParseFileAcrossChunksMatchesParseText)
     ASSERT_NE(one.get(), nullptr);
     EXPECT_EQ(std::strlen(one->get_text()), 65536u - 7);
 
-    write_all(base + "_cut.xml", doc.substr(0, 150000));
+    write_all(base + "_cut.xml", doc.substr(0, 150001));
     EXPECT_EQ(proc->parse_file((base + "_cut.xml").c_str()), nullptr);
     EXPECT_EQ(proc->parse_file((base + "_missing.xml").c_str()), nullptr);
     for (const char* leaf : {"_big.xml", "_exact.xml", "_cut.xml"}) std::remove((base + leaf).c_str());
