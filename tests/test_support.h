@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -123,6 +124,43 @@ public:
 
 private:
     std::vector<std::pair<std::string, std::pair<bool, std::string>>> m_saved;
+};
+
+// The whole contents of a file ("" when it cannot be read).
+inline std::string read_text(const std::filesystem::path& p)
+{
+    std::FILE* f = std::fopen(p.c_str(), "rb");
+    if (f == nullptr) return "";
+    std::string text;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+    std::fclose(f);
+    return text;
+}
+
+// A core rooted in a scratch directory, so file names (trace and log
+// facilities among them) resolve there; tracing on, log level 0.
+class scratch_core_test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root = scratch_path("vek_scratch_core");
+        std::filesystem::create_directories(root);
+        setenv("VEK_ROOT_PATH", root.c_str(), 1);
+        vek_enable_trace(true);
+        vek_set_log_level(0);
+        ASSERT_TRUE(vek_initialize());
+    }
+    void TearDown() override
+    {
+        vek_set_trace_facility("stdout");
+        vek_terminate();
+        std::filesystem::remove_all(root);
+    }
+    std::filesystem::path root;
+
+private:
+    env_guard m_env{"VEK_ROOT_PATH"};
 };
 
 }  // namespace vek_test

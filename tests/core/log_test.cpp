@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,10 +18,7 @@ namespace {
 // The lines of a file, each without its time prefix (checked here).
 std::vector<std::string> messages(const fs::path& p)
 {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    std::string text = ss.str();
+    std::string text = vek_test::read_text(p);
     static const std::regex prefix(R"(^\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}: )");
     std::vector<std::string> out;
     std::size_t start = 0;
@@ -35,32 +31,14 @@ std::vector<std::string> messages(const fs::path& p)
     return out;
 }
 
-// A core rooted in a scratch directory, so facility names resolve there.
-class LogTest : public ::testing::Test {
+class LogTest : public vek_test::scratch_core_test {
 protected:
-    void SetUp() override
-    {
-        root = vek_test::scratch_path("vek_log");
-        fs::create_directories(root);
-        setenv("VEK_ROOT_PATH", root.c_str(), 1);
-        vek_enable_trace(true);
-        vek_set_log_level(0);
-        ASSERT_TRUE(vek_initialize());
-    }
-    void TearDown() override
-    {
-        vek_set_trace_facility("stdout");
-        vek_terminate();
-        fs::remove_all(root);
-    }
     // Closes the files so their contents can be read.
     void close_files()
     {
         vek_set_trace_facility("stdout");
         vek_set_log_facility("stdout");
     }
-    vek_test::env_guard env{"VEK_ROOT_PATH"};
-    fs::path root;
 };
 
 }  // namespace

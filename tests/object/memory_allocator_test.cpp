@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "test_support.h"
@@ -85,34 +83,18 @@ TEST(MemoryAllocator, HeapTableGrowsAndZeroesTheNewPart)
 }
 
 // Trace output goes to a file under a scratch root.
-class MemoryAllocatorTrace : public ::testing::Test {
+class MemoryAllocatorTrace : public vek_test::scratch_core_test {
 protected:
     void SetUp() override
     {
-        root = vek_test::scratch_path("vek_alloc");
-        fs::create_directories(root);
-        setenv("VEK_ROOT_PATH", root.c_str(), 1);
-        vek_enable_trace(true);
-        ASSERT_TRUE(vek_initialize());
+        scratch_core_test::SetUp();
         vek_set_trace_facility("trace.txt");
-    }
-    void TearDown() override
-    {
-        vek_set_trace_facility("stdout");
-        vek_test::quiet_trace();
-        vek_terminate();
-        fs::remove_all(root);
     }
     std::string trace_text()
     {
-        vek_set_trace_facility("stdout");
-        std::ifstream in(root / "trace.txt");
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
+        vek_set_trace_facility("stdout");  // closes the file
+        return vek_test::read_text(root / "trace.txt");
     }
-    vek_test::env_guard env{"VEK_ROOT_PATH"};
-    fs::path root;
 };
 
 TEST_F(MemoryAllocatorTrace, HugeTablesAreRefusedWithoutWrapping)
