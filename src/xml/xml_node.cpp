@@ -295,10 +295,10 @@ i_xml_node* xml_node::create_copy(bool recursive)
     if (root == nullptr || !recursive) return root;
     // Copies level by level from a worklist of (original, copy) pairs.
     try {
-        std::vector<std::pair<xml_node*, xml_node*>> todo{{this, root}};
-        while (!todo.empty()) {
-            std::pair<xml_node*, xml_node*> next = todo.back();
-            todo.pop_back();
+        std::vector<std::pair<xml_node*, xml_node*>> work{{this, root}};
+        while (!work.empty()) {
+            std::pair<xml_node*, xml_node*> next = work.back();
+            work.pop_back();
             for (unsigned int i = 0;; ++i) {
                 xml_node* child = next.first->child_at(i);
                 if (child == nullptr) break;
@@ -307,7 +307,7 @@ i_xml_node* xml_node::create_copy(bool recursive)
                 next.second->insert_child(copy, -1);
                 // The copy's parent list keeps it.
                 copy->release();
-                todo.emplace_back(child, copy);
+                work.emplace_back(child, copy);
             }
         }
     } catch (const std::bad_alloc&) {
