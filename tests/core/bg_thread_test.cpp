@@ -2,10 +2,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
-#include <vector>
 
 #include "test_support.h"
 
@@ -13,33 +10,30 @@ using vek_test::wait_for;
 
 namespace {
 
-// What one task saw. Tasks get a pointer to their record in the argument
-// block, so the block's copy can be told from the caller's.
+// What one task saw. The argument block holds `self`, so the block's copy
+// can be told from the caller's.
 struct record {
-    std::atomic<int> runs{0};
-    std::atomic<int> refusals{0};
+    record* self = this;
+    std::atomic<int> runs{0}, refusals{0};
     std::atomic<unsigned long> thread{0};
-    std::atomic<bool> hold{false};  // keeps the task busy while true
+    std::atomic<bool> hold{true};  // keeps the task busy while true
     const void* block = nullptr;
-};
 
-void task(bool run, void* args, unsigned int size)
-{
-    record* r = *static_cast<record**>(args);
-    r->block = args;
-    r->thread = vek_get_thread_id();
-    if (!run) {
-        ++r->refusals;
-        return;
+    static void task(bool run, void* args, unsigned int)
+    {
+        record* r = *static_cast<record**>(args);
+        r->block = args;
+        r->thread = vek_get_thread_id();
+        while (run && r->hold) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ++(run ? r->runs : r->refusals);
     }
-    while (r->hold) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ++r->runs;
-}
-
-void start(record* r)
-{
-    vek_bg_thread(task, &r, sizeof r);
-}
+    // True when the task was not refused.
+    bool start()
+    {
+        vek_bg_thread(task, &self, sizeof self);
+        return refusals == 0;
+    }
+};
 
 }  // namespace
 
@@ -50,35 +44,31 @@ TEST(BgThreadNoEntryTest, TasksAreRefusedInTheCallersThreadWithItsBlock)
     vek_test::quiet_trace();
     vek_bg_thread(nullptr, nullptr, 0);
     record r;
-    record* args = &r;
-    vek_bg_thread(task, &args, sizeof args);  // no core, not entered
-    EXPECT_EQ(r.refusals.load(), 1);
-    EXPECT_EQ(r.block, static_cast<const void*>(&args));
-    EXPECT_EQ(r.thread.load(), vek_get_thread_id());
+    r.start();  // no core, not entered
+    EXPECT_EQ(r.refusals, 1);
+    EXPECT_EQ(r.block, &r.self);
+    EXPECT_EQ(r.thread, vek_get_thread_id());
 }
 
 TEST_F(BgThreadTest, TasksRunOnPoolThreadsWithACopyAndThreadsAreReused)
 {
-    record a;
-    a.hold = true;
-    start(&a);  // returns while the task is still busy
+    record a, b, c;
+    c.hold = false;
+    a.start();  // returns while the task is still busy
     ASSERT_TRUE(wait_for([&] { return a.thread != 0; }));
-    EXPECT_EQ(a.runs.load(), 0);
-    EXPECT_NE(a.thread.load(), vek_get_thread_id());
+    EXPECT_EQ(a.runs, 0);
+    EXPECT_NE(a.thread, vek_get_thread_id());
+    EXPECT_NE(a.block, &a.self);  // a private copy
     a.hold = false;
     ASSERT_TRUE(wait_for([&] { return a.runs == 1; }));
-    // The argument block was a private copy.
-    EXPECT_NE(a.block, nullptr);
 
     // The idle thread is taken first; while it is busy a second one is made.
-    record b, c;
-    b.hold = true;
-    start(&b);
+    b.start();
     ASSERT_TRUE(wait_for([&] { return b.thread != 0; }));
-    EXPECT_EQ(b.thread.load(), a.thread.load());
-    start(&c);
+    EXPECT_EQ(b.thread, a.thread);
+    c.start();
     ASSERT_TRUE(wait_for([&] { return c.runs == 1; }));
-    EXPECT_NE(c.thread.load(), b.thread.load());
+    EXPECT_NE(c.thread, b.thread);
     b.hold = false;
     ASSERT_TRUE(wait_for([&] { return b.runs == 1; }));
 }
@@ -93,36 +83,27 @@ TEST_F(BgThreadTest, AtTheMaximumACallerWaitsThenGivesUpAfterTenSeconds)
 
     // A starter thread keeps placing busy tasks; the maximum counts every
     // library thread, so it blocks once the pool is full.
-    std::vector<record> busy(12);
+    record busy[12];
     std::atomic<int> placed{0};
     std::atomic<unsigned long> starter_id{0};
     std::thread starter([&] {
         starter_id = vek_get_thread_id();
-        for (auto& r : busy) {
-            r.hold = true;
-            start(&r);
-            if (r.refusals != 0) break;
-            ++placed;
-        }
+        while (placed < 12 && busy[placed].start()) ++placed;
     });
-    int seen = -1;
-    while (seen != placed) {  // settled: the starter waits for capacity
-        seen = placed;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    }
+    int seen = -1;  // until it settles: the starter waits for capacity
+    for (; seen != placed; std::this_thread::sleep_for(std::chrono::milliseconds(300))) seen = placed;
     ASSERT_GT(seen, 0);
     ASSERT_LT(seen, 11);
 
     // Capacity that frees up is used: the waiting task takes that thread.
     busy[0].hold = false;
     ASSERT_TRUE(wait_for([&] { return placed == seen + 1; }));
-    EXPECT_TRUE(wait_for([&] { return busy[seen].thread == busy[0].thread.load(); }));
+    EXPECT_TRUE(wait_for([&] { return busy[seen].thread == busy[0].thread; }));
 
     // None frees: the next task is refused in the caller's thread.
     starter.join();
-    record& refused = busy[seen + 1];
-    EXPECT_EQ(refused.refusals.load(), 1);
-    EXPECT_EQ(refused.thread.load(), starter_id.load());
+    EXPECT_EQ(busy[seen + 1].refusals, 1);
+    EXPECT_EQ(busy[seen + 1].thread, starter_id);
     for (auto& r : busy) r.hold = false;
     vek_terminate();  // waits for the pool threads, which still read `busy`
     ASSERT_TRUE(vek_initialize());
@@ -130,27 +111,17 @@ TEST_F(BgThreadTest, AtTheMaximumACallerWaitsThenGivesUpAfterTenSeconds)
 
 TEST_F(BgThreadTest, TerminateWaitsForBusyPoolThreadsAndLaterTasksAreRefused)
 {
-    std::vector<record> busy(4);
-    for (auto& r : busy) {
-        r.hold = true;
-        start(&r);
-    }
-    ASSERT_TRUE(wait_for([&] {
-        for (auto& r : busy)
-            if (r.thread == 0) return false;
-        return true;
-    }));
+    record busy[4], after;
+    for (auto& r : busy) r.start();
+    for (auto& r : busy) ASSERT_TRUE(wait_for([&] { return r.thread != 0; }));
     std::thread freer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         for (auto& r : busy) r.hold = false;
     });
     vek_terminate();
-    // Returned only after the busy tasks ended.
-    for (auto& r : busy) EXPECT_EQ(r.runs.load(), 1);
+    for (auto& r : busy) EXPECT_EQ(r.runs, 1);  // it returned after the tasks ended
     freer.join();
-
-    record after;
-    start(&after);
-    EXPECT_EQ(after.refusals.load(), 1);
+    after.start();
+    EXPECT_EQ(after.refusals, 1);
     ASSERT_TRUE(vek_initialize());  // for TearDown
 }

@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -10,176 +12,121 @@
 namespace {
 
 using vek::array_object_factory;
+using vek_test::count_of;
 
-// Tracks its own count, as the XML node does.
-struct node : vek::array_object<node> {
-    static inline std::atomic<int> live{0}, destructs{0}, twice{0};
+// Own = 1 keeps its own count, as the XML node does; Own = 0 leaves it at
+// 0, as the pooled value types do.
+template <int Own>
+struct counted : vek::array_object<counted<Own>> {
+    static inline std::atomic<int> live{0}, destructs{0};
     bool destructed = false;
-    node()
+    counted()
     {
-        m_own_count = 1;
+        this->m_own_count = Own;
         ++live;
     }
-    ~node() override { --live; }
+    ~counted() override { --live; }
     void personal_destruct() override
     {
-        if (destructed) ++twice;
-        destructed = true;
+        EXPECT_FALSE(std::exchange(destructed, true)) << "personal_destruct ran twice";
         ++destructs;
     }
+    // "live/destructs"
+    static std::string state() { return std::to_string(live) + "/" + std::to_string(destructs); }
+};
+using node = counted<1>;
+using plain = counted<0>;
+
+struct ArrayFactory : ::testing::Test {
+    void SetUp() override { node::live = node::destructs = plain::live = plain::destructs = 0; }
 };
 
-// Leaves its own count at 0, as the pooled value types do.
-struct plain : vek::array_object<plain> {
-    static inline std::atomic<int> live{0}, destructs{0};
-    plain() { ++live; }
-    ~plain() override { --live; }
-    void personal_destruct() override { ++destructs; }
-};
-
-class ArrayFactory : public ::testing::Test {
-protected:
-    void SetUp() override { node::live = node::destructs = node::twice = plain::live = plain::destructs = 0; }
-    void TearDown() override
-    {
-        EXPECT_EQ(node::live, 0);
-        EXPECT_EQ(node::twice, 0);
-        EXPECT_EQ(plain::live, 0);
-    }
-};
-
-TEST_F(ArrayFactory, FullBlockClosesAndIsFreedByItsLastRelease)
+TEST_F(ArrayFactory, FullBlocksCloseAndBlocksAreFreedWithTheirLastElement)
 {
     auto f = std::make_unique<array_object_factory<node>>(100, false);
     std::vector<node*> first;
     for (int i = 0; i < 100; ++i) first.push_back(f->create(nullptr));
-    EXPECT_EQ(node::live, 100);
-    // Closed: only the 100 users' references are left on the counter.
-    EXPECT_EQ(first[0]->addref(), 101);
-    EXPECT_EQ(first[0]->release(), 100);
-    EXPECT_EQ(node::destructs, 0);
-
-    node* next = f->create(nullptr);
-    EXPECT_EQ(node::live, 200);
-
-    for (int i = 0; i < 99; ++i) first[i]->release();
-    EXPECT_EQ(node::live, 200);
-    EXPECT_EQ(node::destructs, 99);
-    EXPECT_EQ(first[99]->release(), 0);
-    EXPECT_EQ(node::live, 100);
-    EXPECT_EQ(node::destructs, 100);
-
-    f.reset();
-    EXPECT_EQ(node::destructs, 199);  // the 99 never handed out
-    EXPECT_EQ(next->release(), 0);
-    EXPECT_EQ(node::destructs, 200);
-}
-
-TEST_F(ArrayFactory, DestroyedFactoryLeavesHandedOutElementsUsable)
-{
-    auto f = std::make_unique<array_object_factory<node>>(100, false);
+    EXPECT_EQ(count_of(first[0]), 100);  // closed: only the users' references are left
     node* kept[3];
     for (node*& n : kept) n = f->create(nullptr);
-    EXPECT_EQ(kept[0]->addref(), 104);
-    EXPECT_EQ(kept[0]->release(), 103);
+    EXPECT_EQ(count_of(kept[0]), 103);  // open: the factory's 100 as well
+    for (int i = 0; i < 99; ++i) first[i]->release();
+    EXPECT_EQ(node::state(), "200/99");
+    EXPECT_EQ(first[99]->release(), 0);
+    EXPECT_EQ(node::state(), "100/100");
+
+    // The factory goes with 3 handed out: the 97 others are destructed.
     f.reset();
-    EXPECT_EQ(node::live, 100);
-    EXPECT_EQ(node::destructs, 97);
-    EXPECT_EQ(kept[1]->addref(), 4);
-    EXPECT_EQ(kept[1]->release(), 3);
-    EXPECT_FALSE(kept[1]->destructed);
     EXPECT_EQ(kept[0]->release(), 2);
     EXPECT_EQ(kept[1]->release(), 1);
-    EXPECT_EQ(node::live, 100);
+    EXPECT_EQ(node::state(), "100/199");
     EXPECT_EQ(kept[2]->release(), 0);
-    EXPECT_EQ(node::destructs, 100);
+    EXPECT_EQ(node::state(), "0/200");
 
     // Without an own count, personal_destruct never runs.
     auto g = std::make_unique<array_object_factory<plain>>(2, false);
     plain* p = g->create(nullptr);
     g.reset();
-    EXPECT_EQ(plain::live, 2);
+    EXPECT_EQ(plain::state(), "2/0");
     EXPECT_EQ(p->release(), 0);
-    EXPECT_EQ(plain::destructs, 0);
+    EXPECT_EQ(plain::state(), "0/0");
 }
 
 TEST_F(ArrayFactory, BlockLockingSharesBlocksBetweenThreads)
 {
     array_object_factory<node> f(100, true);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&f] {
-            std::vector<node*> held;
+    std::thread threads[4];
+    for (std::thread& t : threads) {
+        t = std::thread([&f] {
+            node* held[50];
             for (int i = 0; i < 2500; ++i) {
-                node* n = f.create(nullptr);
-                n->addref();
-                n->release();
-                held.push_back(n);
-                if (held.size() == 50) {
+                held[i % 50] = f.create(nullptr);
+                held[i % 50]->addref();
+                held[i % 50]->release();
+                if (i % 50 == 49)
                     for (node* h : held) h->release();
-                    held.clear();
-                }
             }
         });
     }
     for (std::thread& t : threads) t.join();
-    // 10000 creates fill exactly 100 blocks, all closed and released.
-    EXPECT_EQ(node::live, 0);
-    EXPECT_EQ(node::destructs, 10000);
+    EXPECT_EQ(node::state(), "0/10000");  // 100 full blocks, all closed and freed
 }
 
-TEST(ArrayTypes, PooledValueTypesBehaveAsTheirTwins)
+TEST(ArrayTypes, PooledValueTypesAnswerTheirTwinsNames)
 {
     void* p = nullptr;
     vek_test::probe::live = 0;
-    auto strings = std::make_unique<array_object_factory<vek::array_string>>(4, false);
-    auto named = std::make_unique<array_object_factory<vek::array_named_string>>(4, false);
-    auto cols = std::make_unique<array_object_factory<vek::array_object_col>>(4, false);
+    // One-element blocks close at once: each is freed with its element.
+    array_object_factory<vek::array_string> strings(1, false);
+    array_object_factory<vek::array_named_string> named(1, false);
+    array_object_factory<vek::array_object_col> cols(1, false);
 
-    vek::array_string* s = strings->create(nullptr);
+    vek::array_string* s = strings.create(nullptr);
     ASSERT_TRUE(s->get_interface("i_string", &p));
     EXPECT_EQ(p, static_cast<vek::i_string*>(s));
     EXPECT_FALSE(s->get_interface("i_named_object", &p));
     EXPECT_EQ(p, nullptr);
-    s->set_value("abc");
-    s->concat("def");
-    EXPECT_STREQ(s->get_value(), "abcdef");
-    EXPECT_EQ(s->addref(), 6);  // the block counter: no own count is kept
-    EXPECT_EQ(s->release(), 5);
+    EXPECT_EQ(s->release(), 0);
 
-    vek::array_named_string* n = named->create(nullptr);
-    for (const char* name : {"i_named_string", "i_named_object", "i_string"})
-        EXPECT_TRUE(n->get_interface(name, &p)) << name;
+    vek::array_named_string* n = named.create(nullptr);
+    for (const char* name : {"i_named_string", "i_named_object", "i_string"}) EXPECT_TRUE(n->get_interface(name, &p));
     EXPECT_FALSE(n->get_interface("I_STRING", &p));
     EXPECT_FALSE(n->get_interface(nullptr, &p));
-    n->set_name("key");
-    n->set_value("val");
-    EXPECT_STREQ(n->get_name(), "key");
-    EXPECT_STREQ(n->get_value(), "val");
+    EXPECT_EQ(n->release(), 0);
 
-    vek::array_object_col* c = cols->create(nullptr);
+    vek::array_object_col* c = cols.create(nullptr);
     EXPECT_TRUE(c->get_interface("i_object_col", &p));
     EXPECT_FALSE(c->get_interface("i_string", &p));
-    auto* item = new vek_test::probe("x");
-    c->add_item(item, false);
-    EXPECT_EQ(vek_test::count_of(item), 1);
-    EXPECT_EQ(c->get_count(), 1u);
-
-    strings.reset();
-    named.reset();
-    cols.reset();
-    EXPECT_EQ(s->release(), 0);
-    EXPECT_EQ(n->release(), 0);
+    c->add_item(new vek_test::probe("x"), false);
     EXPECT_EQ(vek_test::probe::live, 1);
     EXPECT_EQ(c->release(), 0);
     EXPECT_EQ(vek_test::probe::live, 0);  // freeing the block released the item
 
     // The value constructors, on objects that are never counted.
-    vek::array_string local("v");
     vek::array_named_string pair("name", "val");
-    EXPECT_STREQ(local.get_value(), "v");
     EXPECT_STREQ(pair.get_name(), "name");
     EXPECT_STREQ(pair.get_value(), "val");
+    EXPECT_STREQ(vek::array_string("v").get_value(), "v");
 }
 
 }  // namespace
