@@ -38,6 +38,28 @@ i_object* node_list::peek(unsigned int pos)
     return pos < m_items.size() ? m_items[pos] : nullptr;
 }
 
+bool node_list::append_unlocked(i_object* item)
+{
+    item->addref();
+    try {
+        m_items.push_back(item);
+    } catch (const std::bad_alloc&) {
+        item->release();
+        return false;
+    }
+    m_count = static_cast<unsigned int>(m_items.size());
+    return true;
+}
+
+void node_list::reserve_unlocked(unsigned int size)
+{
+    try {
+        m_items.reserve(size);
+    } catch (const std::bad_alloc&) {
+        // Appends grow the list one by one instead.
+    }
+}
+
 xml_node::xml_node() : m_parent(nullptr)
 {
     m_own_count = 1;
@@ -103,19 +125,20 @@ void xml_node::detach_children()
     m_children.clear();
 }
 
-void xml_node::append_child(xml_node* child)
+bool xml_node::append_child(xml_node* child)
 {
     // Room for a few children at once spares the list its first regrowths.
-    if (m_children.get_count() == 0) m_children.reserve(4);
-    m_children.add_item(child, false);
+    if (m_children.get_count() == 0) m_children.reserve_unlocked(4);
+    return m_children.append_unlocked(child);
 }
 
 bool xml_node::append_attribute(const char* name, const char* value)
 {
     named_string* attr = new (std::nothrow) named_string(name, value);
     if (attr == nullptr) return false;
-    m_attributes.add_item(attr, false);
-    return true;
+    // The list's reference is the attribute's only one; a failed append
+    // gives it back, which frees the attribute.
+    return m_attributes.append_unlocked(attr);
 }
 
 void xml_node::append_text(const char* data, unsigned int length)

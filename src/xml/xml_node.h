@@ -19,12 +19,21 @@
 
 namespace vek {
 
-// A child list that can be read by position without counting a reference.
+// A node's child or attribute list: it can be read by position without
+// counting a reference, and filled without its lock by a parse, which is
+// the only thread that can reach a tree it is still building.
 class node_list : public object_col {
 public:
     // No reference added; valid while the item stays in the list. Null when
     // pos >= count.
     i_object* peek(unsigned int pos);
+    // Adds a reference to `item` and appends it. False (nothing kept) when
+    // memory runs out.
+    // REQUIRES: the list's lock held, or the list reachable by this thread
+    // only.
+    bool append_unlocked(i_object* item);
+    // REQUIRES: as append_unlocked.
+    void reserve_unlocked(unsigned int size);
 };
 
 class xml_node : public array_object<xml_node>, public i_named_object_impl, public virtual i_xml_node {
@@ -64,13 +73,16 @@ public:
     // No reference added. Null for a root.
     xml_node* parent() { return m_parent; }
 
-    // Building blocks of the parser.
+    // Building blocks of the parser. They take no list lock: a tree under
+    // construction is reachable only by the parsing thread.
     void set_parent(xml_node* parent) { m_parent = parent; }
-    // Appends `child` to the list (the list's reference).
-    void append_child(xml_node* child);
+    // Appends `child` to the list (the list's reference). False when memory
+    // runs out.
+    bool append_child(xml_node* child);
     // False when memory runs out.
+    // REQUIRES: the attribute list's lock held, or a tree under construction.
     bool append_attribute(const char* name, const char* value);
-    void reserve_attributes(unsigned int count) { m_attributes.reserve(count); }
+    void reserve_attributes(unsigned int count) { m_attributes.reserve_unlocked(count); }
     // Appends one run of character data. A run of blanks (space, line feed,
     // tab) while the text is still empty is dropped: trimming at the end of
     // the element would cut it anyway, and most such runs are the
@@ -92,7 +104,7 @@ private:
 
     xml_node* m_parent;
     node_list m_children;
-    object_col m_attributes;
+    node_list m_attributes;
     string m_text;
 };
 

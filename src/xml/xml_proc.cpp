@@ -49,7 +49,11 @@ void XMLCALL on_start(void* user_data, const XML_Char* name, const XML_Char** at
     }
     xml_node* parent = ctx->current;
     node->set_parent(parent);
-    if (parent != nullptr) parent->append_child(node);
+    if (parent != nullptr && !parent->append_child(node)) {
+        node->release();
+        abandon(ctx);
+        return;
+    }
     // From here the node is on the path of open elements, so a failure
     // below gives it back with the rest of the tree.
     ctx->current = node;
