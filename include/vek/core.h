@@ -94,6 +94,12 @@ VEK_API vek::i_core* vek_cast_i_core(vek::i_object* obj);
 VEK_API vek::i_vek_library* vek_cast_i_vek_library(vek::i_object* obj);
 // True when a loaded library carries exactly the name `lib_name`.
 VEK_API bool vek_library_loaded(const char* lib_name);
+// Reads an XML configuration file (its name may hold ${NAME} references):
+// sets the environment variables of its "variables/variable" elements in
+// document order, then loads the "libraries/library" elements, highest
+// "priority" first. True when the file was read and every library that
+// had to load did.
+VEK_API bool vek_load_config(const char* file_path);
 
 // A background task. `run` is true when the task is to do its work, false
 // when it is only to give up what `args` owns (the library is stopping, or

@@ -1,9 +1,14 @@
-// Text and file utilities: variable substitution and path resolution.
+// Text and file utilities: variable substitution, path resolution and
+// whole-file and directory operations.
 //
 // File names given to the library are resolved against the root directory
 // "VEK_ROOT_PATH": an absolute name comes back with forward slashes, a
 // relative one is put under the root, and one holding ".." or a ${NAME}
 // reference is expanded through the service "svc_string" and normalised.
+// Every file and directory function below resolves its names this way and
+// fails when a name cannot be resolved; vek_dir_exists, vek_file_exists
+// and vek_make_path test names as given. Failures are reported by the
+// result alone; nothing is logged.
 //
 // Thread safety: every function here is safe for concurrent use.
 #ifndef VEK_UTIL_H
@@ -48,6 +53,33 @@ VEK_API char* vek_get_absolute_path(const char* rel_path);
 VEK_API bool vek_dir_exists(const char* pathname);
 // An existing entry that is not a directory.
 VEK_API bool vek_file_exists(const char* pathname);
+
+// Heap text: caller frees with free(). The whole file with every CR LF
+// turned into LF; null when it cannot be read.
+VEK_API char* vek_read_file(const char* file_path);
+// Writes (or with `append`, appends) the bytes. True once the file is open,
+// even when not every byte could be written.
+VEK_API bool vek_write_binary_file(const char* file_path, const void* data, unsigned int data_size,
+                                   bool append = false);
+// vek_write_binary_file of the text without its terminator.
+VEK_API bool vek_write_file(const char* file_path, const char* data, bool append = false);
+// New reference: caller releases. string items holding the bare names in
+// `dir` that match `file_spec` ('*' and '?' wildcards), "." and ".."
+// skipped; `target_type` 1 = files, 2 = directories, 0 or 3 = both. Empty
+// when the directory cannot be listed; null for a null or empty argument
+// or an unresolvable `dir`.
+VEK_API vek::i_object_col* vek_scan_dir(const char* dir, const char* file_spec, int target_type);
+// Creates the one directory.
+VEK_API bool vek_mkdir(const char* path);
+// Removes the directory; with `recursive`, its files and subdirectories
+// first, stopping at the first entry that cannot be removed.
+VEK_API bool vek_rmdir(const char* path, bool recursive);
+// Creates every missing directory along `path`; true when it exists at the
+// end (or `path` is null).
+VEK_API bool vek_make_path(const char* path);
+// New reference: caller releases. string items holding "directory/name" for
+// the files matching each ';'-separated pattern in `paths`; null for null.
+VEK_API vek::i_object_col* vek_split_path(const char* paths);
 
 VEK_API vek::i_var_subst* vek_cast_i_var_subst(vek::i_object* obj);
 VEK_API vek::i_string_proc* vek_cast_i_string_proc(vek::i_object* obj);

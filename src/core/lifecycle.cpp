@@ -17,6 +17,7 @@
 #include "platform/fs.h"
 #include "platform/module.h"
 #include "platform/thread.h"
+#include "util/string_proc.h"
 #include "vek/core.h"
 #include "vek/events.h"
 #include "vek/streams.h"
@@ -96,6 +97,7 @@ bool vek_initialize()
     choose_temp_path();
     new vek::core();
     register_new<vek::xml_proc>("svc_xml");
+    register_new<vek::string_proc>("svc_string");
     vek::set_running(true);
     return true;
 }

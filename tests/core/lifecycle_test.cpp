@@ -104,8 +104,9 @@ TEST(LifecycleTest, TerminateReleasesServicesInNameOrderAndTraces)
 
     vek_set_trace_facility("stdout");
     ASSERT_TRUE(vek_initialize());
-    // Make room for a recorded stand-in of the library's own service.
+    // Make room for recorded stand-ins of the library's own services.
     ASSERT_TRUE(vek_core()->unregister_service("svc_xml"));
+    ASSERT_TRUE(vek_core()->unregister_service("svc_string"));
     g_destroyed.clear();
     for (const char* name : {"svc_xml", "svc_encrypt", "env_config_reloader", "svc_string"}) {
         ASSERT_TRUE(vek_core()->register_service(new recorded(name), name));

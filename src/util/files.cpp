@@ -1,0 +1,83 @@
+// Whole-file reading and writing.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/fs.h"
+#include "vek/util.h"
+
+namespace {
+
+// Files written on Windows read the same here: each CR LF becomes LF, as
+// its text mode does; a lone CR stays.
+std::size_t fold_line_ends(char* text, std::size_t length)
+{
+    std::size_t out = 0;
+    for (std::size_t in = 0; in < length; ++in) {
+        if (text[in] == '\r' && in + 1 < length && text[in + 1] == '\n') continue;
+        text[out++] = text[in];
+    }
+    return out;
+}
+
+// Reads until end of file or until `size` bytes are in; the count read.
+std::size_t read_up_to(std::FILE* f, char* buf, std::size_t size)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        std::size_t n = std::fread(buf + done, 1, size - done, f);
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
+}  // namespace
+
+char* vek_read_file(const char* file_path)
+{
+    if (file_path == nullptr || *file_path == '\0') return nullptr;
+    char* path = vek_get_absolute_path(file_path);
+    if (path == nullptr) return nullptr;
+    long long size = vek::platform::file_size(path);
+    char* text = nullptr;
+    std::FILE* f = nullptr;
+    if (size >= 0) text = static_cast<char*>(std::malloc(static_cast<std::size_t>(size) + 1));
+    if (text != nullptr) f = std::fopen(path, "rb");
+    std::free(path);
+    if (f == nullptr) {
+        std::free(text);
+        return nullptr;
+    }
+    std::size_t length = read_up_to(f, text, static_cast<std::size_t>(size));
+    std::fclose(f);
+    text[fold_line_ends(text, length)] = '\0';
+    return text;
+}
+
+bool vek_write_binary_file(const char* file_path, const void* data, unsigned int data_size, bool append)
+{
+    if (file_path == nullptr || *file_path == '\0' || data == nullptr) return false;
+    char* path = vek_get_absolute_path(file_path);
+    if (path == nullptr) return false;
+    std::FILE* f = std::fopen(path, append ? "ab" : "wb");
+    std::free(path);
+    if (f == nullptr) return false;
+    const char* bytes = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < data_size) {
+        std::size_t n = std::fwrite(bytes + done, 1, data_size - done, f);
+        if (n == 0) break;
+        done += n;
+    }
+    // A short write is not reported: callers only learn whether the file
+    // could be opened.
+    std::fclose(f);
+    return true;
+}
+
+bool vek_write_file(const char* file_path, const char* data, bool append)
+{
+    if (file_path == nullptr || data == nullptr) return false;
+    return vek_write_binary_file(file_path, data, static_cast<unsigned int>(std::strlen(data)), append);
+}
