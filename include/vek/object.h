@@ -7,6 +7,7 @@
 
 #include "vek/object/array.h"
 #include "vek/object/base.h"
+#include "vek/object/binary.h"
 #include "vek/object/cast.h"
 #include "vek/object/collection.h"
 #include "vek/object/property.h"

@@ -16,6 +16,7 @@
 
 #include "vek/export.h"
 #include "vek/object/base.h"
+#include "vek/object/binary.h"
 #include "vek/object/collection.h"
 
 namespace vek {
@@ -57,6 +58,9 @@ VEK_API bool vek_file_exists(const char* pathname);
 // Heap text: caller frees with free(). The whole file with every CR LF
 // turned into LF; null when it cannot be read.
 VEK_API char* vek_read_file(const char* file_path);
+// New reference: caller releases. The file's bytes (an empty buffer for an
+// empty file); null when it cannot be read whole.
+VEK_API vek::i_binary* vek_read_binary_file(const char* file_path);
 // Writes (or with `append`, appends) the bytes. True once the file is open,
 // even when not every byte could be written.
 VEK_API bool vek_write_binary_file(const char* file_path, const void* data, unsigned int data_size,

@@ -36,6 +36,23 @@ bool array_named_string::get_interface(const char* iface_name, void** pp_obj)
     return array_object_impl<array_named_string>::get_interface(iface_name, pp_obj);
 }
 
+array_binary::array_binary() {}
+
+array_binary::array_binary(const void* data, unsigned int size, bool assign)
+{
+    if (assign) {
+        assign_data(const_cast<void*>(data), size);
+    } else {
+        set_data(data, size);
+    }
+}
+
+bool array_binary::get_interface(const char* iface_name, void** pp_obj)
+{
+    if (name_is(iface_name, "i_binary")) return answer(pp_obj, static_cast<i_binary*>(this));
+    return array_object_impl<array_binary>::get_interface(iface_name, pp_obj);
+}
+
 array_object_col::array_object_col() {}
 
 bool array_object_col::get_interface(const char* iface_name, void** pp_obj)

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/fs.h"
 #include "vek/util.h"
@@ -53,6 +54,37 @@ char* vek_read_file(const char* file_path)
     std::fclose(f);
     text[fold_line_ends(text, length)] = '\0';
     return text;
+}
+
+vek::i_binary* vek_read_binary_file(const char* file_path)
+{
+    if (file_path == nullptr || *file_path == '\0') return nullptr;
+    char* path = vek_get_absolute_path(file_path);
+    if (path == nullptr) return nullptr;
+    long long size = vek::platform::file_size(path);
+    std::FILE* f = size >= 0 && size <= 0xFFFFFFFFLL ? std::fopen(path, "rb") : nullptr;
+    std::free(path);
+    if (f == nullptr) return nullptr;
+    char* data = static_cast<char*>(std::malloc(size != 0 ? static_cast<std::size_t>(size) : 1));
+    std::size_t length = data != nullptr ? read_up_to(f, data, static_cast<std::size_t>(size)) : 0;
+    std::fclose(f);
+    if (data == nullptr || length != static_cast<std::size_t>(size)) {
+        std::free(data);
+        return nullptr;
+    }
+    // A file of 0 bytes gives an empty buffer; the block, recorded with
+    // size 0, is then ours to free.
+    if (size == 0) {
+        std::free(data);
+        data = nullptr;
+    }
+    auto* bin = new (std::nothrow) vek::binary(data, static_cast<unsigned int>(size), true);
+    if (bin == nullptr) {
+        std::free(data);
+        return nullptr;
+    }
+    bin->addref();
+    return bin;
 }
 
 bool vek_write_binary_file(const char* file_path, const void* data, unsigned int data_size, bool append)

@@ -127,6 +127,9 @@ TEST(ArrayTypes, PooledValueTypesAnswerTheirTwinsNames)
     EXPECT_STREQ(pair.get_name(), "name");
     EXPECT_STREQ(pair.get_value(), "val");
     EXPECT_STREQ(vek::array_string("v").get_value(), "v");
+    vek::array_binary bytes("ab", 2, false);
+    ASSERT_TRUE(bytes.get_interface("i_binary", &p));
+    EXPECT_EQ(static_cast<vek::i_binary*>(p)->get_data_size(), 2u);
 }
 
 }  // namespace

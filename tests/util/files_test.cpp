@@ -189,3 +189,24 @@ TEST(FilesNoCoreTest, EveryResolvingFunctionFails)
     EXPECT_TRUE(fs::is_directory(d));
     fs::remove_all(dir);
 }
+
+TEST_F(FilesTest, BinaryFilesReadWholeIntoOneReference)
+{
+    const char bytes[] = {'a', '\0', '\r', '\n', 'z'};
+    ASSERT_TRUE(vek_write_binary_file("bin.dat", bytes, sizeof bytes));
+    vek::i_binary* bin = vek_read_binary_file("bin.dat");
+    ASSERT_NE(bin, nullptr);
+    EXPECT_EQ(vek_test::count_of(bin), 1);
+    ASSERT_EQ(bin->get_data_size(), sizeof bytes);  // no line-end folding
+    EXPECT_EQ(std::memcmp(bin->get_data(), bytes, sizeof bytes), 0);
+    bin->release();
+
+    ASSERT_TRUE(vek_write_file("empty.dat", ""));
+    vek::i_binary* empty = vek_read_binary_file("empty.dat");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->get_data_size(), 0u);
+    empty->release();
+    EXPECT_EQ(vek_read_binary_file("missing.dat"), nullptr);
+    EXPECT_EQ(vek_read_binary_file("."), nullptr);  // a directory
+    EXPECT_EQ(vek_read_binary_file(nullptr), nullptr);
+}

@@ -19,14 +19,15 @@
 // - array_object_factory<T>: create is safe for concurrent use.
 // - memory_allocator: alloc_on_page and alloc_on_heap are safe for
 //   concurrent use; the readers take no lock.
-// - array_string, array_named_string, array_object_col: as their unpooled
-//   twins.
+// - array_string, array_named_string, array_binary, array_object_col: as
+//   their unpooled twins.
 #ifndef VEK_OBJECT_ARRAY_H
 #define VEK_OBJECT_ARRAY_H
 
 #include <new>
 
 #include "vek/object/base.h"
+#include "vek/object/binary.h"
 #include "vek/object/collection.h"
 #include "vek/object/string.h"
 #include "vek/object/sync.h"
@@ -201,6 +202,16 @@ class VEK_API array_named_string : public array_object<array_named_string>,
 public:
     array_named_string();
     array_named_string(const char* name, const char* val);
+
+    bool get_interface(const char* iface_name, void** pp_obj) override;
+};
+
+// Pooled twin of binary. Answers "i_binary".
+class VEK_API array_binary : public array_object<array_binary>, public i_binary_impl {
+public:
+    array_binary();
+    // Copies the bytes, or with `assign` takes the block over.
+    array_binary(const void* data, unsigned int size, bool assign);
 
     bool get_interface(const char* iface_name, void** pp_obj) override;
 };
