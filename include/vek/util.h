@@ -18,6 +18,11 @@
 #include "vek/object/base.h"
 #include "vek/object/binary.h"
 #include "vek/object/collection.h"
+#include "vek/util/charset.h"
+#include "vek/util/checksum.h"
+#include "vek/util/encoding.h"
+#include "vek/util/text.h"
+#include "vek/util/time.h"
 
 namespace vek {
 

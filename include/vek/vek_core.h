@@ -7,6 +7,7 @@
 #include "vek/events.h"
 #include "vek/export.h"
 #include "vek/object.h"
+#include "vek/script.h"
 #include "vek/streams.h"
 #include "vek/util.h"
 #include "vek/xml.h"
