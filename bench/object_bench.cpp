@@ -1,8 +1,10 @@
 // Reference counting and interface lookup, each beside a plain
-// std::atomic<int> baseline measured in the same run.
+// std::atomic<int> baseline measured in the same run; the library's mutex
+// beside std::mutex, alone and with two threads taking turns.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <mutex>
 
 #include <vek/vek_core.h>
 
@@ -68,5 +70,27 @@ void BM_get_interface_unknown(benchmark::State& state)
 BENCHMARK(BM_get_interface_unknown)->Threads(1)->Threads(2)->UseRealTime();
 
 }  // namespace
+
+std::mutex g_std_mutex;
+vek::mutex g_vek_mutex;
+long long g_guarded = 0;
+
+void BM_std_mutex(benchmark::State& state)
+{
+    for (auto _ : state) {
+        std::lock_guard<std::mutex> hold(g_std_mutex);
+        benchmark::DoNotOptimize(++g_guarded);
+    }
+}
+BENCHMARK(BM_std_mutex)->Threads(1)->Threads(2)->UseRealTime();
+
+void BM_vek_mutex(benchmark::State& state)
+{
+    for (auto _ : state) {
+        vek::mutex_locker hold(&g_vek_mutex);
+        benchmark::DoNotOptimize(++g_guarded);
+    }
+}
+BENCHMARK(BM_vek_mutex)->Threads(1)->Threads(2)->UseRealTime();
 
 BENCHMARK_MAIN();

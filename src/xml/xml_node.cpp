@@ -20,11 +20,6 @@ namespace {
 // the depth of a tree never becomes the depth of the stack.
 thread_local std::vector<xml_node*>* t_pending_detach = nullptr;
 
-bool is_blank(char c)
-{
-    return c == ' ' || c == '\n' || c == '\t';
-}
-
 i_object* as_object(i_xml_node* node)
 {
     return static_cast<i_object*>(node);
@@ -41,6 +36,11 @@ i_object* node_list::peek(unsigned int pos)
 bool node_list::append_unlocked(i_object* item)
 {
     item->addref();
+    return adopt_unlocked(item);
+}
+
+bool node_list::adopt_unlocked(i_object* item)
+{
     try {
         m_items.push_back(item);
     } catch (const std::bad_alloc&) {
@@ -125,50 +125,54 @@ void xml_node::detach_children()
     m_children.clear();
 }
 
-bool xml_node::append_child(xml_node* child)
+bool xml_node::adopt_child(xml_node* child)
 {
     // Room for a few children at once spares the list its first regrowths.
     if (m_children.get_count() == 0) m_children.reserve_unlocked(4);
-    return m_children.append_unlocked(child);
+    return m_children.adopt_unlocked(child);
 }
+
+// Parsed values and texts are held in buffers of their exact size (a tree
+// holds many short ones); they grow by the usual rules when edited.
+namespace {
+
+// Heap text: caller frees with free(). Null when memory runs out.
+char* exact_copy(const char* text, size_t length)
+{
+    char* copy = static_cast<char*>(std::malloc(length + 1));
+    if (copy == nullptr) return nullptr;
+    std::memcpy(copy, text, length);
+    copy[length] = '\0';
+    return copy;
+}
+
+}  // namespace
 
 bool xml_node::append_attribute(const char* name, const char* value)
 {
-    named_string* attr = new (std::nothrow) named_string(name, value);
+    named_string* attr = new (std::nothrow) named_string();
     if (attr == nullptr) return false;
-    // The list's reference is the attribute's only one; a failed append
-    // gives it back, which frees the attribute.
-    return m_attributes.append_unlocked(attr);
+    // Ours while it is filled in; afterwards the list's reference is the
+    // attribute's only one, or the attribute is freed.
+    attr->addref();
+    bool ok = attr->set_name(name);
+    if (ok && *value != '\0') {
+        char* copy = exact_copy(value, std::strlen(value));
+        ok = copy != nullptr;
+        if (ok) attr->assign(copy);
+    }
+    ok = ok && m_attributes.append_unlocked(attr);
+    attr->release();
+    return ok;
 }
 
-void xml_node::append_text(const char* data, unsigned int length)
+bool xml_node::set_text_n(const char* text, size_t length)
 {
-    if (*m_text.get_value() == '\0') {
-        unsigned int i = 0;
-        while (i < length && is_blank(data[i])) ++i;
-        if (i == length) return;
-    }
-    m_text.concatn(data, length);
-}
-
-void xml_node::trim_text()
-{
-    const char* text = m_text.get_value();
-    size_t end = std::strlen(text);
-    if (end == 0 || (!is_blank(text[0]) && !is_blank(text[end - 1]))) return;
-    // The first character is never cut from the end; a blank one goes with
-    // the leading run.
-    while (end > 1 && is_blank(text[end - 1])) --end;
-    size_t start = 0;
-    while (start < end && is_blank(text[start])) ++start;
-    if (start == end) {
-        m_text.set_value("");
-        return;
-    }
-    char* trimmed = strndup(text + start, end - start);
-    if (trimmed == nullptr) return;
-    m_text.set_value(trimmed);
-    std::free(trimmed);
+    if (length >= UINT_MAX) return false;
+    char* copy = exact_copy(text, length);
+    if (copy == nullptr) return false;
+    m_text.assign(copy);
+    return true;
 }
 
 const char* xml_node::get_text()

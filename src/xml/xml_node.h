@@ -32,6 +32,10 @@ public:
     // REQUIRES: the list's lock held, or the list reachable by this thread
     // only.
     bool append_unlocked(i_object* item);
+    // Appends `item` with the caller's reference, which becomes the list's.
+    // False (the reference given back) when memory runs out.
+    // REQUIRES: as append_unlocked.
+    bool adopt_unlocked(i_object* item);
     // REQUIRES: as append_unlocked.
     void reserve_unlocked(unsigned int size);
 };
@@ -76,20 +80,16 @@ public:
     // Building blocks of the parser. They take no list lock: a tree under
     // construction is reachable only by the parsing thread.
     void set_parent(xml_node* parent) { m_parent = parent; }
-    // Appends `child` to the list (the list's reference). False when memory
-    // runs out.
-    bool append_child(xml_node* child);
+    // Appends `child` with the caller's reference, which becomes the
+    // list's. False (the reference given back) when memory runs out.
+    bool adopt_child(xml_node* child);
     // False when memory runs out.
     // REQUIRES: the attribute list's lock held, or a tree under construction.
     bool append_attribute(const char* name, const char* value);
     void reserve_attributes(unsigned int count) { m_attributes.reserve_unlocked(count); }
-    // Appends one run of character data. A run of blanks (space, line feed,
-    // tab) while the text is still empty is dropped: trimming at the end of
-    // the element would cut it anyway, and most such runs are the
-    // indentation between child elements.
-    void append_text(const char* data, unsigned int length);
-    // Cuts surrounding spaces, line feeds and tabs (not carriage returns).
-    void trim_text();
+    // Replaces the text with `length` bytes of `text`. False when memory
+    // runs out.
+    bool set_text_n(const char* text, size_t length);
 
     // Calls fn(name, value) for each attribute in order, under the
     // attribute list's lock.

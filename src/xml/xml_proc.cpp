@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "object/cast_impl.h"
@@ -25,17 +27,29 @@ const size_t file_chunk_size = 0x10000;
 // One parse call's state; Expat's user data.
 struct parse_context {
     XML_Parser parser;
-    // The innermost open element; it holds its creation reference until
-    // the element ends (the root keeps it to the end).
+    // The innermost open element. The root keeps its creation reference to
+    // the end; every other node's creation reference went to its parent's
+    // child list.
     xml_node* current;
     // A node could not be made; the parse is abandoned.
     bool failed;
+    // The text of the open elements, outermost first: text_starts holds
+    // where each element's text begins in `text`. An element's text is
+    // given to its node in one piece when it ends, and a child's text is
+    // cut off again, so the parent's text runs on across its children.
+    std::string text;
+    std::vector<size_t> text_starts;
 };
 
 void abandon(parse_context* ctx)
 {
     ctx->failed = true;
     XML_StopParser(ctx->parser, XML_FALSE);
+}
+
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\n' || c == '\t';
 }
 
 void XMLCALL on_start(void* user_data, const XML_Char* name, const XML_Char** atts)
@@ -49,14 +63,20 @@ void XMLCALL on_start(void* user_data, const XML_Char* name, const XML_Char** at
     }
     xml_node* parent = ctx->current;
     node->set_parent(parent);
-    if (parent != nullptr && !parent->append_child(node)) {
-        node->release();
+    if (parent != nullptr && !parent->adopt_child(node)) {
+        // The node was given back.
         abandon(ctx);
         return;
     }
-    // From here the node is on the path of open elements, so a failure
-    // below gives it back with the rest of the tree.
+    // From here the node is part of the tree, so a failure below gives it
+    // back with the rest of the tree.
     ctx->current = node;
+    try {
+        ctx->text_starts.push_back(ctx->text.size());
+    } catch (const std::bad_alloc&) {
+        abandon(ctx);
+        return;
+    }
     bool ok = node->set_name(name);
     if (ok && atts != nullptr) {
         unsigned int count = 0;
@@ -71,20 +91,42 @@ void XMLCALL on_end(void* user_data, const XML_Char* /*name*/)
 {
     parse_context* ctx = static_cast<parse_context*>(user_data);
     xml_node* node = ctx->current;
-    if (ctx->failed || node == nullptr) return;
-    node->trim_text();
+    if (ctx->failed || node == nullptr || ctx->text_starts.empty()) return;
+    size_t start = ctx->text_starts.back();
+    ctx->text_starts.pop_back();
+    // Surrounding spaces, line feeds and tabs are cut (not carriage
+    // returns); the first character is never cut from the end, a blank one
+    // goes with the leading run.
+    size_t end = ctx->text.size();
+    while (end > start + 1 && is_blank(ctx->text[end - 1])) --end;
+    size_t first = start;
+    while (first < end && is_blank(ctx->text[first])) ++first;
+    if (first < end && !node->set_text_n(ctx->text.data() + first, end - first)) {
+        abandon(ctx);
+        return;
+    }
+    ctx->text.resize(start);
     xml_node* parent = node->parent();
-    if (parent == nullptr) return;
-    // The parent's list keeps the node.
-    ctx->current = parent;
-    node->release();
+    if (parent != nullptr) ctx->current = parent;
 }
 
 void XMLCALL on_text(void* user_data, const XML_Char* data, int length)
 {
     parse_context* ctx = static_cast<parse_context*>(user_data);
-    if (ctx->failed || ctx->current == nullptr || length <= 0) return;
-    ctx->current->append_text(data, static_cast<unsigned int>(length));
+    if (ctx->failed || ctx->text_starts.empty() || length <= 0) return;
+    // A run of blanks while the element's text is still empty would be cut
+    // at its end anyway; most such runs are the indentation between child
+    // elements.
+    if (ctx->text.size() == ctx->text_starts.back()) {
+        int i = 0;
+        while (i < length && is_blank(data[i])) ++i;
+        if (i == length) return;
+    }
+    try {
+        ctx->text.append(data, static_cast<size_t>(length));
+    } catch (const std::bad_alloc&) {
+        abandon(ctx);
+    }
 }
 
 XML_Parser new_parser(parse_context* ctx)
@@ -101,19 +143,17 @@ XML_Parser new_parser(parse_context* ctx)
 }
 
 // Frees the parser and hands the root to the caller, or, after an error,
-// gives back the creation references of the still-open elements, which
-// releases the partial tree.
+// gives back the root's creation reference, which releases the partial
+// tree.
 i_xml_node* finish(parse_context* ctx, bool parsed)
 {
     XML_ParserFree(ctx->parser);
-    if (parsed && !ctx->failed) return ctx->current;
     xml_node* node = ctx->current;
     ctx->current = nullptr;
-    while (node != nullptr) {
-        xml_node* parent = node->parent();
-        node->release();
-        node = parent;
-    }
+    if (node == nullptr) return nullptr;
+    if (parsed && !ctx->failed) return node;
+    while (node->parent() != nullptr) node = node->parent();
+    node->release();
     return nullptr;
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -28,6 +30,19 @@ TEST(MutexTest, IsReentrantCountsHoldsAndExcludesOthers)
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(total, 8 * 20000);
+    EXPECT_EQ(m.lock_count(), 0u);
+
+    // A thread that finds the lock held sleeps until the holder lets go.
+    std::atomic<bool> let_go{false};
+    m.lock();
+    std::thread waiter([&] {
+        vek::mutex_locker hold(&m);
+        EXPECT_TRUE(let_go.load());
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    let_go = true;
+    m.unlock();
+    waiter.join();
     EXPECT_EQ(m.lock_count(), 0u);
 }
 

@@ -37,12 +37,16 @@ public:
     unsigned int lock_count();
 
 private:
-    // A plain lock plus the holding thread: re-entry by the holder only
-    // counts, which is cheaper than a recursive system lock. The count and
-    // the owner are written only by the holder.
-    std::mutex m_lock;
-    std::atomic<std::thread::id> m_owner;
+    void wait_for_lock(int state);
+    void let_go();
+
+    // A lock word plus the holding thread: re-entry by the holder only
+    // counts. The word is 0 when free, 1 when held, 2 when held and a
+    // thread may be waiting for it. The count and the owner are written
+    // only by the holder.
+    std::atomic<int> m_state;
     std::atomic<unsigned int> m_lock_count;
+    std::atomic<std::thread::id> m_owner;
 };
 
 // Holds a mutex for a scope.
