@@ -15,6 +15,11 @@ bool local_time(std::time_t t, std::tm* out)
     return localtime_r(&t, out) != nullptr;
 }
 
+long long make_local_time(std::tm* fields)
+{
+    return static_cast<long long>(::mktime(fields));
+}
+
 void init_time_zone()
 {
     tzset();

@@ -11,6 +11,10 @@ namespace platform {
 unsigned int now_seconds();
 // Breaks `t` down into local time. False when it cannot.
 bool local_time(std::time_t t, std::tm* out);
+// Seconds since 1970 of the local time in *fields, which it normalises in
+// place (tm_isdst -1 lets the zone decide on daylight saving). -1 when the
+// fields cannot be converted.
+long long make_local_time(std::tm* fields);
 // Reloads the local time-zone data from the environment.
 void init_time_zone();
 // Seconds east of UTC of the local standard time, as last loaded.
