@@ -17,6 +17,8 @@
 #include "platform/fs.h"
 #include "platform/module.h"
 #include "platform/thread.h"
+#include "script/encryptor.h"
+#include "util/md5_encoder.h"
 #include "util/string_proc.h"
 #include "vek/core.h"
 #include "vek/events.h"
@@ -97,7 +99,9 @@ bool vek_initialize()
     choose_temp_path();
     new vek::core();
     register_new<vek::xml_proc>("svc_xml");
+    register_new<vek::md5_encoder>("svc_md5_encoder");
     register_new<vek::string_proc>("svc_string");
+    register_new<vek::encryptor>("svc_encrypt");
     vek::set_running(true);
     return true;
 }

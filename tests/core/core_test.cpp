@@ -81,12 +81,12 @@ TEST_F(CoreTest, ServicesAreListedInByteOrderAsASnapshot)
         names.push_back(vek_cast_i_named_object(item)->get_name());
         item->release();
     }
-    // "string_service" and "xml_proc" are the library's own "svc_string"
-    // and "svc_xml".
-    EXPECT_EQ(names,
-              (std::vector<std::string>{"Svc_z", "svc_B", "svc_a", "svc_aa", "svc_b", "string_service", "xml_proc"}));
+    // The last four are the library's own "svc_encrypt", "svc_md5_encoder",
+    // "svc_string" and "svc_xml".
+    EXPECT_EQ(names, (std::vector<std::string>{"Svc_z", "svc_B", "svc_a", "svc_aa", "svc_b", "encryptor", "MD5 encoder",
+                                               "string_service", "xml_proc"}));
     EXPECT_TRUE(core->register_service(new probe("later"), "svc_later"));
-    EXPECT_EQ(list->get_count(), 7u);
+    EXPECT_EQ(list->get_count(), 9u);
     list->release();
     vek::i_object_col* libs = core->get_libraries();
     EXPECT_EQ(libs->get_count(), 0u);
@@ -108,7 +108,7 @@ TEST_F(CoreTest, ConcurrentRegistrationKeepsEveryService)
     }
     for (auto& t : threads) t.join();
     vek::i_object_col* list = core->get_services();
-    EXPECT_EQ(list->get_count(), 802u);  // with the library's "svc_string" and "svc_xml"
+    EXPECT_EQ(list->get_count(), 804u);  // with the library's own four services
     list->release();
     EXPECT_EQ(probe::live.load(), 800);
 }

@@ -45,6 +45,24 @@ TEST(LifecycleTest, InitializeOnceThenTerminateThenAgain)
     EXPECT_FALSE(vek_initialize());
     EXPECT_EQ(vek_core(), first);
     EXPECT_NE(vek_get_curr_time(), 0u);
+    // The core's map holds the only reference to each of the first services.
+    std::vector<std::pair<const char*, const char*>> services = {{"svc_encrypt", "i_encryptor"},
+                                                                 {"svc_md5_encoder", "i_md5_encoder"},
+                                                                 {"svc_string", "i_string_proc"},
+                                                                 {"svc_xml", "i_xml_proc"}};
+    vek::i_object_col* list = first->get_services();
+    ASSERT_EQ(list->get_count(), services.size());
+    for (unsigned int i = 0; i < services.size(); ++i) {
+        vek::i_object* svc = first->get_service(services[i].first);
+        vek::i_object* listed = list->get_item_by_pos(i);
+        void* iface = nullptr;
+        EXPECT_TRUE(svc != nullptr && svc->get_interface(services[i].second, &iface)) << services[i].first;
+        EXPECT_EQ(listed, svc);
+        EXPECT_EQ(count_of(svc), 4);  // the core's, the list's, and the two here
+        vek_release(listed);
+        vek_release(svc);
+    }
+    list->release();
     vek_terminate();
     EXPECT_EQ(vek_core(), nullptr);
     EXPECT_FALSE(vek_is_running());
@@ -105,10 +123,11 @@ TEST(LifecycleTest, TerminateReleasesServicesInNameOrderAndTraces)
     vek_set_trace_facility("stdout");
     ASSERT_TRUE(vek_initialize());
     // Make room for recorded stand-ins of the library's own services.
-    ASSERT_TRUE(vek_core()->unregister_service("svc_xml"));
-    ASSERT_TRUE(vek_core()->unregister_service("svc_string"));
+    for (const char* name : {"svc_xml", "svc_md5_encoder", "svc_string", "svc_encrypt"}) {
+        ASSERT_TRUE(vek_core()->unregister_service(name));
+    }
     g_destroyed.clear();
-    for (const char* name : {"svc_xml", "svc_encrypt", "env_config_reloader", "svc_string"}) {
+    for (const char* name : {"svc_xml", "svc_encrypt", "env_config_reloader", "svc_string", "svc_md5_encoder"}) {
         ASSERT_TRUE(vek_core()->register_service(new recorded(name), name));
     }
     auto* kept = new recorded("kept");  // somebody else still holds it
@@ -116,7 +135,8 @@ TEST(LifecycleTest, TerminateReleasesServicesInNameOrderAndTraces)
     ASSERT_TRUE(vek_core()->register_service(kept, "svc_kept"));
 
     std::string out = run_terminate_capturing_trace();
-    EXPECT_EQ(g_destroyed, (std::vector<std::string>{"env_config_reloader", "svc_encrypt", "svc_string", "svc_xml"}));
+    EXPECT_EQ(g_destroyed, (std::vector<std::string>{"env_config_reloader", "svc_encrypt", "svc_md5_encoder",
+                                                     "svc_string", "svc_xml"}));
     EXPECT_EQ(count_of(kept), 1);
     kept->release();
     std::size_t a = out.find(": vek_terminate()\n");
