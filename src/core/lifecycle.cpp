@@ -23,6 +23,7 @@
 #include "vek/core.h"
 #include "vek/events.h"
 #include "vek/streams.h"
+#include "vek/util/charset.h"
 #include "xml/xml_proc.h"
 
 namespace {
@@ -97,6 +98,7 @@ bool vek_initialize()
     vek::refresh_time_zone(vek::platform::now_seconds());
     if (!ensure_root_path()) return false;
     choose_temp_path();
+    vek_set_local_charset("cp1251");
     new vek::core();
     register_new<vek::xml_proc>("svc_xml");
     register_new<vek::md5_encoder>("svc_md5_encoder");
