@@ -10,6 +10,7 @@
 #define VEK_STREAMS_H
 
 #include "vek/object/base.h"
+#include "vek/streams/bin_parser.h"
 
 namespace vek {
 
