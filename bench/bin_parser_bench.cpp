@@ -1,0 +1,152 @@
+// The bit parser walking 1 MB of records field by field, beside a
+// hand-written shift-and-mask loop that decodes the same fields:
+// - get_int of 2, 4 and 8 bytes, little- and big-endian, at start bit 0;
+// - get_bits of 3, 5 and 13 bits from start bit 1 on, so that every field
+//   crosses byte borders at odd bit positions.
+// Both sides sum the fields; the program aborts before measuring when the
+// sums differ. Items per second are fields per second.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <vek/vek_core.h>
+
+namespace {
+
+const unsigned int k_size = 1 << 20;
+
+// The records, with 8 spare bytes after them for the baseline's 64-bit loads.
+const std::vector<unsigned char>& data()
+{
+    static const std::vector<unsigned char> bytes = [] {
+        std::vector<unsigned char> v(k_size + 8);
+        std::mt19937 rng(5);
+        for (unsigned int i = 0; i < k_size; ++i) v[i] = static_cast<unsigned char>(rng());
+        return v;
+    }();
+    return bytes;
+}
+
+vek::i_bin_parser* parser()
+{
+    static vek::i_bin_parser* p = vek_create_bin_parser(data().data(), k_size);
+    return p;
+}
+
+// A field kind: get_int(size, invert) when `bits` is 0, else get_bits(bits).
+struct kind {
+    unsigned int size;
+    bool invert;
+    unsigned int bits;
+
+    // Fields that fit: whole ints from 0, or bit fields from bit 1 with the
+    // byte the shifted read takes after the last one.
+    unsigned int fields() const { return bits == 0 ? k_size / size : ((k_size - 2) * 8 - 1) / bits; }
+};
+
+unsigned long long parser_sum(const kind& k)
+{
+    vek::i_bin_parser* p = parser();
+    unsigned long long sum = 0;
+    const unsigned int n = k.fields();
+    if (k.bits == 0) {
+        p->set_offset(0, 0);
+        for (unsigned int i = 0; i < n; ++i) sum += p->get_int(0, k.size, k.invert, true);
+    } else {
+        p->set_offset(0, 1);
+        for (unsigned int i = 0; i < n; ++i) sum += p->get_bits(0, k.bits, true);
+    }
+    return sum;
+}
+
+// `w` (1-56) bits from bit position `at`, first bit most significant.
+inline unsigned long long peek(const unsigned char* d, unsigned long long at, unsigned int w)
+{
+    unsigned long long v;
+    std::memcpy(&v, d + at / 8, 8);
+    v = __builtin_bswap64(v);
+    return (v << (at % 8)) >> (64 - w);
+}
+
+template <unsigned int size, bool invert>
+unsigned long long hand_ints(const unsigned char* d, unsigned int n)
+{
+    unsigned long long sum = 0;
+    for (unsigned int i = 0; i < n; ++i, d += size) {
+        unsigned long long v = 0;
+        for (unsigned int j = 0; j < size; ++j) {
+            v = invert ? v << 8 | d[j] : v | static_cast<unsigned long long>(d[j]) << 8 * j;
+        }
+        if (size == 2 && !invert) v = static_cast<unsigned long long>(static_cast<int16_t>(v));
+        sum += v;
+    }
+    return sum;
+}
+
+// Whole bytes come first, least significant first; the bits left over form
+// the top byte.
+template <unsigned int bits>
+unsigned long long hand_bits(const unsigned char* d, unsigned int n)
+{
+    unsigned long long sum = 0;
+    unsigned long long at = 1;
+    for (unsigned int i = 0; i < n; ++i, at += bits) {
+        unsigned long long v = 0;
+        unsigned int b = 0;
+        for (; b + 8 <= bits; b += 8) v |= peek(d, at + b, 8) << b;
+        if (b < bits) v |= peek(d, at + b, bits - b) << b;
+        sum += v;
+    }
+    return sum;
+}
+
+unsigned long long hand_sum(const kind& k)
+{
+    const unsigned char* d = data().data();
+    const unsigned int n = k.fields();
+    if (k.bits == 3) return hand_bits<3>(d, n);
+    if (k.bits == 5) return hand_bits<5>(d, n);
+    if (k.bits == 13) return hand_bits<13>(d, n);
+    if (k.size == 2) return k.invert ? hand_ints<2, true>(d, n) : hand_ints<2, false>(d, n);
+    if (k.size == 4) return k.invert ? hand_ints<4, true>(d, n) : hand_ints<4, false>(d, n);
+    if (k.size == 8) return k.invert ? hand_ints<8, true>(d, n) : hand_ints<8, false>(d, n);
+    std::abort();
+}
+
+void run(benchmark::State& state, kind k, bool use_parser)
+{
+    for (auto _ : state) benchmark::DoNotOptimize(use_parser ? parser_sum(k) : hand_sum(k));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * k.fields());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const struct {
+        const char* name;
+        kind k;
+    } kinds[] = {{"int2_le", {2, false, 0}}, {"int2_be", {2, true, 0}},  {"int4_le", {4, false, 0}},
+                 {"int4_be", {4, true, 0}},  {"int8_le", {8, false, 0}}, {"int8_be", {8, true, 0}},
+                 {"bits3", {0, false, 3}},   {"bits5", {0, false, 5}},   {"bits13", {0, false, 13}}};
+    for (const auto& e : kinds) {
+        const unsigned long long a = parser_sum(e.k), b = hand_sum(e.k);
+        if (a != b) {
+            std::fprintf(stderr, "%s: parser sum %llx, hand-written sum %llx\n", e.name, a, b);
+            std::abort();
+        }
+        benchmark::RegisterBenchmark((std::string("BM_parser_") + e.name).c_str(), run, e.k, true);
+        benchmark::RegisterBenchmark((std::string("BM_hand_") + e.name).c_str(), run, e.k, false);
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    parser()->release();
+    return 0;
+}
