@@ -66,7 +66,7 @@ std::string take(char* text)
 
 }  // namespace
 
-TEST(BinParserTest, DecodesFieldsAsSpecified)
+TEST(BinParserTest, DecodesKnownFields)
 {
     const unsigned char d1234[] = {0x12, 0x34}, ffff[] = {0xFF, 0xFF}, abcd[] = {0xAB, 0xCD},
                         one[] = {0x3F, 0x80, 0, 0};
