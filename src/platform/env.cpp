@@ -8,7 +8,9 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace vek {
 namespace platform {
@@ -37,6 +39,10 @@ struct env_state {
     std::size_t capacity = 0;                            // its slots, terminator included
     std::size_t count = 0;                               // its entries before the terminator
     std::unordered_map<std::string, std::size_t> index;  // name -> first slot
+    // Every text made so far. A pair set again reuses its text, so memory
+    // grows with the distinct pairs ever set, not with the number of sets.
+    std::unordered_set<std::string_view> known;
+    std::string scratch;
 };
 
 // Never destroyed: threads may read and write the environment during exit.
@@ -71,15 +77,17 @@ char* carve_text(env_state& s, std::size_t size)
     return text;
 }
 
-// "NAME=value" in memory that is never freed, or null.
+// "NAME=value" in memory that is never freed, or null. May throw
+// std::bad_alloc.
 char* make_text(env_state& s, const char* name, std::size_t name_len, const char* value)
 {
-    std::size_t value_len = std::strlen(value);
-    char* text = carve_text(s, name_len + value_len + 2);
+    s.scratch.assign(name, name_len).append(1, '=').append(value);
+    auto found = s.known.find(s.scratch);
+    if (found != s.known.end()) return const_cast<char*>(found->data());
+    char* text = carve_text(s, s.scratch.size() + 1);
     if (text == nullptr) return nullptr;
-    std::memcpy(text, name, name_len);
-    text[name_len] = '=';
-    std::memcpy(text + name_len + 1, value, value_len + 1);
+    std::memcpy(text, s.scratch.c_str(), s.scratch.size() + 1);
+    s.known.insert(std::string_view(text, s.scratch.size()));
     return text;
 }
 

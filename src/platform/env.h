@@ -5,7 +5,9 @@
 // another thread can walk freed memory. set_env never frees: writers
 // serialise on one lock, each "NAME=value" text and each array is complete
 // before an atomic store publishes it, and whatever a store replaces is
-// retired (kept until the process exits). A reader anywhere in the process
+// retired (kept until the process exits). A NAME=value pair set again
+// reuses its first text, so the kept memory grows with the distinct pairs
+// ever set and the arrays' doublings. A reader anywhere in the process
 // (this library, a module, Tcl's env, plain getenv) therefore sees an old or
 // a new value, never a torn one.
 //
