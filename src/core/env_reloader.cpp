@@ -97,15 +97,16 @@ void env_config_reloader::add_file(const char* path)
 bool env_config_reloader::on_bg_task(i_event*)
 {
     ++m_checks;
-    // A copy, so that add_file may run while the files are read.
-    object_col* files = m_files != nullptr ? m_files->copy() : nullptr;
-    if (files != nullptr) {
-        for (unsigned int pos = 0; pos < files->get_count(); ++pos) {
+    try {
+        // A copy, so that add_file may run while the files are read.
+        auto_ptr_t<object_col> files = m_files != nullptr ? m_files->copy() : nullptr;
+        for (unsigned int pos = 0; files.is_ok() && pos < files->get_count(); ++pos) {
             auto_ptr_t<i_object> item = files->get_item_by_pos(pos);
             i_named_string* entry = vek_cast_i_named_string(item);
             if (entry != nullptr) check_file(entry);
         }
-        files->release();
+    } catch (const std::bad_alloc&) {
+        // The next tick checks again.
     }
     --m_checks;
     return true;
@@ -114,10 +115,12 @@ bool env_config_reloader::on_bg_task(i_event*)
 void env_config_reloader::check_file(i_named_string* entry)
 {
     const char* path = entry->get_name();
-    char stamp[24];
-    if (!time_text(path, stamp)) return;  // gone for now; it stays listed
     {
+        // The time is read under the lock too: a check that read it earlier
+        // must not store an older time over a newer one.
         mutex_locker lock(m_files);
+        char stamp[24];
+        if (!time_text(path, stamp)) return;  // gone for now; it stays listed
         if (std::strcmp(entry->get_value(), stamp) == 0) return;
         entry->set_value(stamp);
     }
