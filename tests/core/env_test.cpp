@@ -118,6 +118,20 @@ TEST_F(EnvFileTest, OnlyReadableFilesAreLoadedAndWatched)
     EXPECT_TRUE(wait_for([] { return env("VEKT_LATE") == "1"; }));
 }
 
+TEST_F(EnvFileTest, WritesByOtherCodeBetweenLoadsAreTakenOver)
+{
+    ASSERT_TRUE(vek_load_environment(put("a.env", "VEKT_A=1\nVEKT_B=1\nVEKT_C=1\n").c_str()));
+    unsetenv("VEKT_A");  // moves the entries after it in place
+    ASSERT_TRUE(vek_load_environment(put("b.env", "VEKT_C=2\nVEKT_D=2\n").c_str()));
+    setenv("VEKT_E", "glibc", 1);  // publishes an array of glibc's own
+    ASSERT_TRUE(vek_load_environment(put("c.env", "VEKT_B=3\nVEKT_E=3\n").c_str()));
+    std::string all;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::strncmp(*e, "VEKT_", 5) == 0) all += std::string(*e) + ";";
+    }
+    EXPECT_EQ(all, "VEKT_B=3;VEKT_C=2;VEKT_D=2;VEKT_E=3;");
+}
+
 TEST_F(EnvFileTest, EachChangeIsReloadedOnceEvenUnderConcurrentTicks)
 {
     std::string path = put("app.env", "VEKT_A=1\nVEKT_B=1\n");
