@@ -99,7 +99,8 @@ private:
     void check_file(i_named_string* entry);
 
     // named_string items: name the absolute path, value the last seen
-    // modification time as "%d". Its lock guards the values.
+    // modification time as "%d". REQUIRES: m_files locked to read or
+    // change a value.
     object_col* m_files;
     std::atomic<int> m_checks;  // tick handlers running
 };
