@@ -6,16 +6,23 @@
 // releases the services in ascending order of their names and takes the
 // core down.
 //
+// The process environment is the framework's configuration store: the
+// configuration file and environment files write into it, and the
+// environment reloader reads changed environment files again once a second.
+//
 // Thread safety: every function here and every i_core operation is safe for
 // concurrent use, except that vek_initialize and vek_terminate are called by
 // the host once each, and the facility functions are not to be called from
-// two threads at once.
+// two threads at once. env_config_reloader is safe for concurrent use.
 #ifndef VEK_CORE_H
 #define VEK_CORE_H
+
+#include <atomic>
 
 #include "vek/export.h"
 #include "vek/object/base.h"
 #include "vek/object/collection.h"
+#include "vek/object/string.h"
 
 namespace vek {
 
@@ -65,6 +72,39 @@ protected:
     ~i_vek_library() = default;
 };
 
+// The watch list of environment files, registered as the service
+// "env_config_reloader" by the first successful vek_load_environment. On
+// every "VEK_CORE_EVT_BG_TASK" (a pool thread, once a second) it compares
+// each file's modification time, in whole seconds, with the one it keeps;
+// a changed file is traced as "Reloading environment configuration file
+// '%s'", read again, and announced by a queued "VEK_CORE_EVT_ENV_UPDATED"
+// (identifier 0, no object). The compare-and-store of a time is done under
+// the list's lock, so overlapping ticks reload one change once. A file that
+// disappears stays listed and is read again when it comes back with another
+// time; files are never removed. Answers "env_config_reloader".
+class VEK_API env_config_reloader : public object {
+public:
+    // Installs the tick handler (with object identifier 0).
+    env_config_reloader();
+    // Uninstalls the handler and waits for a check under way to end.
+    ~env_config_reloader() override;
+    // Watches the file at `path` made absolute, once per absolute path. An
+    // unresolvable path or a missing file is ignored.
+    virtual void add_file(const char* path);
+
+    bool get_interface(const char* iface_name, void** pp_obj) override;
+
+private:
+    bool on_bg_task(i_event* e);
+    void check_file(i_named_string* entry);
+
+    // named_string items: name the absolute path, value the last seen
+    // modification time as "%d". REQUIRES: m_files locked to read or
+    // change a value.
+    object_col* m_files;
+    std::atomic<int> m_checks;  // tick handlers running
+};
+
 }  // namespace vek
 
 // The core, or null before vek_initialize and after vek_terminate.
@@ -100,6 +140,18 @@ VEK_API bool vek_library_loaded(const char* lib_name);
 // "priority" first. True when the file was read and every library that
 // had to load did.
 VEK_API bool vek_load_config(const char* file_path);
+
+// Reads an environment file of NAME=value lines into the process
+// environment and puts it under watch (see env_config_reloader). Lines end
+// at any run of CR and LF; '#' starts a comment anywhere; the name ends at
+// the first '='; a name whose last character is '^' (before trimming) sets
+// the variable only when it is unset; name and value are trimmed and
+// ${NAME} references in the value are replaced; lines without '=' or with
+// an empty name are skipped. False for a null path or an unreadable file
+// (which is then not watched).
+VEK_API bool vek_load_environment(const char* path);
+// No reference added.
+VEK_API vek::env_config_reloader* vek_cast_env_config_reloader(vek::i_object* obj);
 
 // A background task. `run` is true when the task is to do its work, false
 // when it is only to give up what `args` owns (the library is stopping, or

@@ -20,6 +20,10 @@ bool is_link(const char* path);
 // none or it is a directory.
 long long file_size(const char* path);
 
+// The modification time of whatever exists at `path`, in whole seconds
+// since 1970. False when its status cannot be read.
+bool modification_time(const char* path, long long* seconds);
+
 struct dir_entry {
     std::string name;
     bool is_dir;  // symbolic links followed

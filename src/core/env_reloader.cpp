@@ -1,0 +1,156 @@
+// Environment files: applying one to the process environment, the watch
+// list that reads changed files again, and vek_load_environment.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "core/env_loader.h"
+#include "object/cast_impl.h"
+#include "object/interface_query.h"
+#include "platform/env.h"
+#include "platform/fs.h"
+#include "platform/thread.h"
+#include "vek/core.h"
+#include "vek/events.h"
+#include "vek/object/cast.h"
+#include "vek/util.h"
+
+namespace vek {
+
+namespace {
+
+const char* const k_service_name = "env_config_reloader";
+const char* const k_tick_event = "VEK_CORE_EVT_BG_TASK";
+
+// The file's modification time as the watch list keeps it; false when its
+// status cannot be read.
+bool time_text(const char* path, char (&out)[24])
+{
+    long long seconds = 0;
+    if (!platform::modification_time(path, &seconds)) return false;
+    std::snprintf(out, sizeof out, "%d", static_cast<int>(seconds));
+    return true;
+}
+
+// Applies every assignment of the file at `path`. False when "svc_string"
+// is missing or the file cannot be read.
+bool apply_env_file(const char* path)
+{
+    i_core* core = vek_core();
+    if (core == nullptr) return false;
+    auto_ptr_t<i_object> svc = core->get_service("svc_string");
+    i_string_proc* proc = vek_cast_i_string_proc(svc);
+    if (proc == nullptr) return false;
+    char* text = vek_read_file(path);
+    if (text == nullptr) return false;
+    parse_env_text(text, [&](const env_assignment& a) {
+        char* value = proc->process(a.value, nullptr);
+        if (value == nullptr || !platform::set_env(a.name, value, !a.only_if_unset)) {
+            vek_trace("Environment file '%s': Error setting environment from line: %.*s", path,
+                      static_cast<int>(a.line_length), a.line);
+        }
+        std::free(value);
+    });
+    std::free(text);
+    return true;
+}
+
+}  // namespace
+
+env_config_reloader::env_config_reloader() : m_files(new (std::nothrow) object_col()), m_checks(0)
+{
+    if (m_files != nullptr) m_files->addref();
+    vek_install_handler(k_tick_event, 0, this, static_cast<vek_event_function>(&env_config_reloader::on_bg_task));
+}
+
+env_config_reloader::~env_config_reloader()
+{
+    vek_uninstall_handler(k_tick_event, 0, this, static_cast<vek_event_function>(&env_config_reloader::on_bg_task));
+    // A delivery that picked the handler before the uninstall may still be
+    // in it.
+    while (m_checks.load() != 0) platform::sleep_ms(1);
+    if (m_files != nullptr) m_files->release();
+}
+
+bool env_config_reloader::get_interface(const char* iface_name, void** pp_obj)
+{
+    if (name_is(iface_name, k_service_name)) return answer(pp_obj, this);
+    return object::get_interface(iface_name, pp_obj);
+}
+
+void env_config_reloader::add_file(const char* path)
+{
+    char* absolute = vek_get_absolute_path(path);
+    if (absolute == nullptr) return;
+    char stamp[24];
+    if (m_files != nullptr && vek_file_exists(absolute)) {
+        mutex_locker lock(m_files);
+        if (m_files->get_item_pos(absolute) < 0 && time_text(absolute, stamp)) {
+            named_string* entry = new (std::nothrow) named_string(absolute, stamp);
+            if (entry != nullptr) m_files->add_item(entry, false);
+        }
+    }
+    std::free(absolute);
+}
+
+bool env_config_reloader::on_bg_task(i_event*)
+{
+    ++m_checks;
+    try {
+        // A copy, so that add_file may run while the files are read.
+        auto_ptr_t<object_col> files = m_files != nullptr ? m_files->copy() : nullptr;
+        for (unsigned int pos = 0; files.is_ok() && pos < files->get_count(); ++pos) {
+            auto_ptr_t<i_object> item = files->get_item_by_pos(pos);
+            i_named_string* entry = vek_cast_i_named_string(item);
+            if (entry != nullptr) check_file(entry);
+        }
+    } catch (const std::bad_alloc&) {
+        // The next tick checks again.
+    }
+    --m_checks;
+    return true;
+}
+
+void env_config_reloader::check_file(i_named_string* entry)
+{
+    const char* path = entry->get_name();
+    {
+        // The time is read under the lock too: a check that read it earlier
+        // must not store an older time over a newer one.
+        mutex_locker lock(m_files);
+        char stamp[24];
+        if (!time_text(path, stamp)) return;  // gone for now; it stays listed
+        if (std::strcmp(entry->get_value(), stamp) == 0) return;
+        entry->set_value(stamp);
+    }
+    vek_trace("Reloading environment configuration file '%s'", path);
+    if (apply_env_file(path)) vek_generate_event("VEK_CORE_EVT_ENV_UPDATED", 0, nullptr, false);
+}
+
+}  // namespace vek
+
+bool vek_load_environment(const char* path)
+{
+    if (path == nullptr) return false;
+    vek_trace("vek_load_environment('%s')", path);
+    if (!vek::apply_env_file(path)) return false;
+
+    vek::i_core* core = vek_core();
+    auto_ptr_t<vek::i_object> svc = core->get_service(vek::k_service_name);
+    if (vek_cast_env_config_reloader(svc) == nullptr) {
+        auto* fresh = new (std::nothrow) vek::env_config_reloader();
+        if (fresh != nullptr) {
+            fresh->addref();
+            core->register_service(fresh, vek::k_service_name);
+            fresh->release();
+        }
+        // Another thread may have registered its reloader first.
+        svc = core->get_service(vek::k_service_name);
+    }
+    vek::env_config_reloader* reloader = vek_cast_env_config_reloader(svc);
+    if (reloader != nullptr) reloader->add_file(path);
+    return true;
+}
+
+VEK_DEFINE_CAST(vek::env_config_reloader, env_config_reloader)
