@@ -22,12 +22,23 @@ std::size_t closing_quote(std::string_view text, std::size_t from)
     }
 }
 
-// Finds `keyword` (which ends in the opening quote) at or after `pos` and
-// the string it opens. On success sets `body` to the raw string and `pos`
-// just past its closing quote.
+// The position of the next `keyword` at or after `pos` (the keyword ends in
+// its opening quote, so the search hops from quote to quote), or npos.
+std::size_t find_keyword(std::string_view text, std::string_view keyword, std::size_t pos)
+{
+    const std::size_t lead = keyword.size() - 1;
+    for (pos += lead;; ++pos) {
+        pos = text.find('"', pos);
+        if (pos == std::string_view::npos) return pos;
+        if (text.compare(pos - lead, lead, keyword.data(), lead) == 0) return pos - lead;
+    }
+}
+
+// Finds `keyword` at or after `pos` and the string it opens. On success
+// sets `body` to the raw string and `pos` just past its closing quote.
 bool next_string(std::string_view text, std::string_view keyword, std::size_t& pos, std::string_view& body)
 {
-    std::size_t start = text.find(keyword, pos);
+    std::size_t start = find_keyword(text, keyword, pos);
     if (start == std::string_view::npos) return false;
     start += keyword.size();
     std::size_t end = closing_quote(text, start);
@@ -61,49 +72,73 @@ char escaped(char c)
     }
 }
 
+// Appends the decoding of `size` bytes at `text` (see unescape).
+void append_unescaped(const char* text, std::size_t size, std::string& out)
+{
+    const char* end = text + size;
+    for (const char* p = text; p < end;) {
+        const char* slash = static_cast<const char*>(std::memchr(p, '\\', static_cast<std::size_t>(end - p)));
+        if (slash == nullptr) slash = end;
+        out.append(p, slash);
+        if (slash == end) return;
+        p = slash + 1;
+        // A known escape is decoded; any other backslash is dropped and the
+        // next byte goes round again.
+        if (p < end && escaped(*p) != '\0') out.push_back(escaped(*p++));
+    }
+}
+
+// The raw string itself when it holds no escape, else its decoding in
+// `scratch`.
+std::string_view decoded(std::string_view raw, std::string& scratch)
+{
+    if (raw.find('\\') == std::string_view::npos) return raw;
+    scratch.clear();
+    append_unescaped(raw.data(), raw.size(), scratch);
+    return scratch;
+}
+
 }  // namespace
 
 std::string unescape(const char* text, std::size_t size)
 {
     std::string out;
-    if (std::memchr(text, '\\', size) == nullptr) return std::string(text, size);
     out.reserve(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        if (text[i] != '\\') {
-            out.push_back(text[i]);
-        } else if (i + 1 < size && escaped(text[i + 1]) != '\0') {
-            out.push_back(escaped(text[++i]));
-        }
-        // Any other backslash is dropped; the next byte goes round again.
-    }
+    append_unescaped(text, size, out);
     return out;
 }
 
-void parse(const char* data, std::size_t size, message_pairs& out)
+void parse(const char* data, std::size_t size, const pair_sink& on_pair)
 {
     std::string_view text(data, size);
     std::size_t pos = 0;
     std::string_view id;
     std::string_view str;
+    std::string id_scratch;
+    std::string str_scratch;
     while (next_string(text, k_msgid, pos, id) && next_string(text, k_msgstr, pos, str)) {
-        if (id.empty() || str.empty()) continue;
-        std::string key = unescape(id.data(), id.size());
-        std::string value = unescape(str.data(), str.size());
-        if (!key.empty() && !value.empty()) out.emplace_back(std::move(key), std::move(value));
+        std::string_view key = decoded(id, id_scratch);
+        std::string_view value = decoded(str, str_scratch);
+        if (!key.empty() && !value.empty()) on_pair(key, value);
     }
 }
 
-bool read_file(const char* path, message_pairs& out)
+bool read_file(const char* path, const pair_sink& on_pair)
 {
     std::FILE* f = std::fopen(path, "rb");
     if (f == nullptr) return false;
     std::string data;
+    long size = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
+    std::rewind(f);
+    // The size is a hint: the file may change while it is read.
+    if (size > 0) data.resize(static_cast<std::size_t>(size));
+    std::size_t length = std::fread(&data[0], 1, data.size(), f);
+    data.resize(length);
     char chunk[65536];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.append(chunk, n);
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) data.append(chunk, n);
     bool ok = std::ferror(f) == 0;
     std::fclose(f);
-    if (ok) parse(data.data(), data.size(), out);
+    if (ok) parse(data.data(), data.size(), on_pair);
     return ok;
 }
 

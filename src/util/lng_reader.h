@@ -16,27 +16,30 @@
 #define VEK_UTIL_LNG_READER_H
 
 #include <cstddef>
+#include <functional>
 #include <string>
-#include <utility>
-#include <vector>
+#include <string_view>
 
 namespace vek {
 namespace lng {
 
-using message_pairs = std::vector<std::pair<std::string, std::string>>;
+// Receives one pair (decoded msgid, decoded msgstr); the views are valid
+// during the call only.
+using pair_sink = std::function<void(std::string_view, std::string_view)>;
 
-// Appends the pairs of `size` bytes at `data` to `out` in file order
-// (a msgid may repeat). Any bytes are accepted, NUL included.
-void parse(const char* data, std::size_t size, message_pairs& out);
+// Passes the pairs of `size` bytes at `data` to `on_pair` in file order
+// (a msgid may repeat). Any bytes are accepted, NUL included. Allocates
+// only for strings that hold escapes.
+void parse(const char* data, std::size_t size, const pair_sink& on_pair);
 
 // Decodes \n \r \t \" \b \f \v \? ; a backslash before anything else is
 // dropped and the character after it is read as usual (so "\\n" is a line
 // feed and a trailing backslash disappears).
 std::string unescape(const char* text, std::size_t size);
 
-// Reads the whole file and parses it. False when it cannot be opened or
-// read; `out` is then unchanged.
-bool read_file(const char* path, message_pairs& out);
+// Reads the whole file and parses it. False, with no pair passed, when it
+// cannot be opened or read.
+bool read_file(const char* path, const pair_sink& on_pair);
 
 }  // namespace lng
 }  // namespace vek

@@ -274,13 +274,10 @@ bool translator::scan_file(const std::string& catalog, const char* language, con
 bool translator::load(entry& e, bool trace)
 {
     if (trace) vek_trace("translator::reload_catalog('%s', '%s')", e.catalog.c_str(), e.path.c_str());
-    lng::message_pairs pairs;
-    if (!lng::read_file(e.path.c_str(), pairs)) return false;
-    for (auto& pair : pairs) {
-        std::string_view key = intern(std::move(pair.first));
-        e.messages[key] = intern(std::move(pair.second)).data();
-    }
-    return true;
+    return lng::read_file(e.path.c_str(), [&](std::string_view id, std::string_view str) {
+        std::string_view key = intern(std::string(id));
+        e.messages[key] = intern(std::string(str)).data();
+    });
 }
 
 // REQUIRES: the mutex held.

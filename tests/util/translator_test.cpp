@@ -11,7 +11,7 @@
 #include "util/translator.h"
 
 namespace fs = std::filesystem;
-using pairs = vek::lng::message_pairs;
+using pairs = std::vector<std::pair<std::string, std::string>>;
 
 namespace {
 
@@ -35,13 +35,13 @@ TEST(LngReader, TakesPairsByKeywordQuoteAndEscapeRules)
     };
     for (const auto& c : cases) {
         pairs got;
-        vek::lng::parse(c.first.data(), c.first.size(), got);
+        vek::lng::parse(c.first.data(), c.first.size(),
+                        [&](std::string_view id, std::string_view str) { got.emplace_back(id, str); });
         EXPECT_EQ(got, c.second) << c.first;
     }
     EXPECT_EQ(vek::lng::unescape("ab\\", 3), "ab");
     EXPECT_EQ(vek::lng::unescape("\\\\\\\\", 4), "");
-    pairs none;
-    EXPECT_FALSE(vek::lng::read_file("/nonexistent/x.lng", none));
+    EXPECT_FALSE(vek::lng::read_file("/nonexistent/x.lng", [](std::string_view, std::string_view) {}));
 }
 
 // A core rooted in a scratch directory, catalogues under "p1" and "p2".
