@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 namespace vek {
@@ -127,18 +128,23 @@ bool read_file(const char* path, const pair_sink& on_pair)
 {
     std::FILE* f = std::fopen(path, "rb");
     if (f == nullptr) return false;
-    std::string data;
-    long size = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
+    // The size is a first guess only: the file may grow while it is read.
+    long hint = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
     std::rewind(f);
-    // The size is a hint: the file may change while it is read.
-    if (size > 0) data.resize(static_cast<std::size_t>(size));
-    std::size_t length = std::fread(&data[0], 1, data.size(), f);
-    data.resize(length);
-    char chunk[65536];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) data.append(chunk, n);
+    std::size_t capacity = hint > 0 ? static_cast<std::size_t>(hint) + 1 : 4096;
+    std::unique_ptr<char[]> data(new char[capacity]);
+    std::size_t length = 0;
+    for (std::size_t n; (n = std::fread(data.get() + length, 1, capacity - length, f)) > 0;) {
+        length += n;
+        if (length < capacity) continue;
+        std::unique_ptr<char[]> bigger(new char[capacity * 2]);
+        std::memcpy(bigger.get(), data.get(), length);
+        data = std::move(bigger);
+        capacity *= 2;
+    }
     bool ok = std::ferror(f) == 0;
     std::fclose(f);
-    if (ok) parse(data.data(), data.size(), on_pair);
+    if (ok) parse(data.get(), length, on_pair);
     return ok;
 }
 

@@ -51,6 +51,7 @@ protected:
 // that service. Owned as translate says (or the caller's own `msg`).
 VEK_API const char* vek_translate(const char* msg, const char* lang);
 
+// No reference added.
 VEK_API vek::i_translator* vek_cast_i_translator(vek::i_object* obj);
 
 #endif
