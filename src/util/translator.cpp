@@ -132,6 +132,9 @@ translator::~translator()
 {
     vek_uninstall_handler("VEK_CORE_EVT_POST_LOAD_LIBRARY", 0, this, k_on_post_load);
     vek_uninstall_handler("VEK_CORE_EVT_BG_TASK", 0, this, k_on_bg_task);
+    // A rescan under way in a pool thread ends before the state goes.
+    lock();
+    unlock();
     delete m_index.load();
 }
 
@@ -349,7 +352,8 @@ bool translator::on_bg_task(i_event*)
     int seen = g_ticks.load(std::memory_order_relaxed);
     while (!g_ticks.compare_exchange_weak(seen, seen >= 5 ? 0 : seen + 1, std::memory_order_relaxed)) {
     }
-    if (seen >= 5) rescan(nullptr);
+    // Once the library stops the services are going; no rescan starts then.
+    if (seen >= 5 && vek_is_running()) rescan(nullptr);
     return true;
 }
 
