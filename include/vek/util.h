@@ -23,6 +23,7 @@
 #include "vek/util/encoding.h"
 #include "vek/util/text.h"
 #include "vek/util/time.h"
+#include "vek/util/translator.h"
 
 namespace vek {
 

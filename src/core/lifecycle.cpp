@@ -20,6 +20,7 @@
 #include "script/encryptor.h"
 #include "util/md5_encoder.h"
 #include "util/string_proc.h"
+#include "util/translator.h"
 #include "vek/core.h"
 #include "vek/events.h"
 #include "vek/streams.h"
@@ -117,6 +118,7 @@ void vek_library_entry()
     vek::core* c = vek::the_core();
     if (c == nullptr) return;
     register_new<vek::event_proc>("svc_event");
+    register_new<vek::translator>("svc_translator");
     c->start_threads();
 }
 

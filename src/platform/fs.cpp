@@ -38,6 +38,14 @@ entry_kind path_kind(const char* path)
     return S_ISDIR(st.st_mode) ? entry_kind::directory : entry_kind::file;
 }
 
+bool file_mtime(const char* path, unsigned int* mtime)
+{
+    struct stat st;
+    if (::stat(path, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    *mtime = static_cast<unsigned int>(st.st_mtime);
+    return true;
+}
+
 bool is_link(const char* path)
 {
     struct stat st;

@@ -16,6 +16,10 @@ entry_kind path_kind(const char* path);
 // True when `path` itself is a symbolic link.
 bool is_link(const char* path);
 
+// True when a non-directory entry exists at `path`; stores the low 32 bits
+// of its modification time (seconds since 1970) in *mtime.
+bool file_mtime(const char* path, unsigned int* mtime);
+
 // The size in bytes of the non-directory entry at `path`; -1 when there is
 // none or it is a directory.
 long long file_size(const char* path);
