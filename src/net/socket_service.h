@@ -12,7 +12,9 @@
 //
 // Lock: the table guard protects both tables; the thread holds it for a
 // whole pass (accept, recvfrom, event creation and queueing, which never
-// delivers). Handlers run later on event threads, never under it.
+// delivers). Handlers run later on event threads, never under it. Lock
+// order: a stream's output guard before the table guard (udp_conn answers
+// through send_from_port while its output guard is held).
 #ifndef VEK_NET_SOCKET_SERVICE_H
 #define VEK_NET_SOCKET_SERVICE_H
 

@@ -29,6 +29,11 @@ class fd_limit_test : public net_test::net_fixture {};
 
 TEST_F(fd_limit_test, accepts_resume_after_descriptors_run_out)
 {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizer runtime opens pipes of its own to check memory, and
+    // reports false errors once none are left.
+    GTEST_SKIP() << "needs free descriptors under the sanitizer runtime";
+#endif
     counting listener;
     unsigned short port = net_test::free_port();
     ASSERT_TRUE(listener.init("127.0.0.1", port));
