@@ -125,17 +125,14 @@ public:
     bool is_connected() override { return m_connected && !(m_peer_gone && m_first_unnotified == 0); }
     bool get_interface(const char* name, void** pp) override
     {
-        if (std::strcmp(name, "i_io_stream") == 0) {
-            *pp = static_cast<vek::i_io_stream*>(this);
-            return true;
-        }
-        if (std::strcmp(name, "i_input_stream") == 0) {
-            *pp = static_cast<vek::i_input_stream*>(this);
-            return true;
-        }
-        if (std::strcmp(name, "i_output_stream") == 0) {
-            *pp = static_cast<vek::i_output_stream*>(this);
-            return true;
+        void* mine[] = {static_cast<vek::i_io_stream*>(this), static_cast<vek::i_input_stream*>(this),
+                        static_cast<vek::i_output_stream*>(this)};
+        const char* names[] = {"i_io_stream", "i_input_stream", "i_output_stream"};
+        for (int i = 0; i < 3; ++i) {
+            if (std::strcmp(name, names[i]) == 0) {
+                *pp = mine[i];
+                return true;
+            }
         }
         return i_stream_impl::get_interface(name, pp);
     }

@@ -1,23 +1,17 @@
 // The socket service, tcp_listener and udp_conn over loopback sockets.
 #include <csignal>
-#include <fstream>
 #include <mutex>
 #include <random>
-
-#include <sys/resource.h>
 
 #include "net_support.h"
 
 namespace {
 
 using net_test::connect_to;
-using net_test::counter;
 using net_test::free_port;
 using net_test::local_addr;
 using net_test::tcp_conn;
 using vek_test::wait_for;
-
-const auto on_count = static_cast<vek::vek_event_function>(&counter::on_event);
 
 // A blocking client socket that gives up on reads after `ms`.
 void read_deadline(int s, int ms)

@@ -114,7 +114,9 @@ TEST_F(stream_test, random_chunks_and_reads_match_a_model)
                 EXPECT_EQ(count_of(b), 1);
                 n = max == 0 ? model.size() : std::min<size_t>(max, model.size());
                 ASSERT_EQ(b->get_data_size(), n);
-                if (n != 0) EXPECT_EQ(std::string(static_cast<const char*>(b->get_data()), n), model.substr(0, n));
+                if (n != 0) {
+                    EXPECT_EQ(std::string(static_cast<const char*>(b->get_data()), n), model.substr(0, n));
+                }
                 b->release();
                 break;
             }
@@ -206,7 +208,9 @@ TEST_F(stream_test, data_event_follows_the_in_buffer_timeout)
     st->reading();
     unsigned int arrived = vek_get_curr_time();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (vek_get_curr_time() == arrived) EXPECT_EQ(seen.count, 1);
+    if (vek_get_curr_time() == arrived) {
+        EXPECT_EQ(seen.count, 1);
+    }
     pass_seconds(1);
     st->reading();
     EXPECT_TRUE(wait_for([&] { return seen.count == 2; }));
@@ -222,7 +226,9 @@ TEST_F(stream_test, buffered_writes_leave_together_after_the_out_timeout)
     EXPECT_TRUE(st->writes.empty());
     while (vek_get_curr_time() < first + 2) {
         st->bg_task();
-        if (vek_get_curr_time() < first + 2) EXPECT_TRUE(st->writes.empty());
+        if (vek_get_curr_time() < first + 2) {
+            EXPECT_TRUE(st->writes.empty());
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     st->bg_task();
