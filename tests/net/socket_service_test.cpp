@@ -13,11 +13,12 @@ using net_test::local_addr;
 using net_test::tcp_conn;
 using vek_test::wait_for;
 
-// A blocking client socket that gives up on reads after `ms`.
-void read_deadline(int s, int ms)
+// A blocking client socket that gives up on reads and writes after `ms`.
+void set_deadline(int s, int ms)
 {
     timeval tv{ms / 1000, (ms % 1000) * 1000};
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
 }
 
 // Reads until `n` bytes came or the peer closed or the deadline passed.
@@ -124,7 +125,7 @@ TEST_F(socket_service_test, two_hundred_clients_get_their_bytes_echoed)
             std::string data(65536, '\0');
             for (char& c : data) c = static_cast<char>(rng());
             int s = connect_to(port);
-            read_deadline(s, 10000);
+            set_deadline(s, 10000);
             for (size_t at = 0; at < data.size();) {
                 size_t n = std::min<size_t>(1 + rng() % 9000, data.size() - at);
                 if (send(s, data.data() + at, n, MSG_NOSIGNAL) != static_cast<ssize_t>(n)) break;
@@ -169,6 +170,7 @@ TEST_F(socket_service_test, a_vanishing_peer_fails_the_send_without_sigpipe)
     ASSERT_TRUE(srv->init("127.0.0.1", port));
     for (bool reset : {false, true}) {
         int s = connect_to(port);
+        set_deadline(s, 5000);
         ASSERT_TRUE(wait_for([&] { return srv->conns.size() == (reset ? 2u : 1u); }));
         auto* c = dynamic_cast<tcp_conn*>(srv->conns.back());
         std::thread writer([&] {
@@ -194,7 +196,7 @@ TEST_F(socket_service_test, a_slow_reader_gets_buffered_output_in_order)
     srv->out_timeout = 1;
     ASSERT_TRUE(srv->init("127.0.0.1", port));
     int s = connect_to(port);
-    read_deadline(s, 10000);
+    set_deadline(s, 10000);
     ASSERT_TRUE(wait_for([&] { return srv->conns.size() == 1; }));
     std::string all;
     for (unsigned int i = 0; all.size() < (8u << 20); ++i) all += std::to_string(i) + ",";
@@ -219,7 +221,7 @@ TEST_F(socket_service_test, refused_and_unlistened_connections_are_closed)
     ASSERT_TRUE(svc->listen_tcp("127.0.0.1", bare, 10));  // no listener handler
     for (unsigned short p : {port, bare}) {
         int s = connect_to(p);
-        read_deadline(s, 3000);
+        set_deadline(s, 3000);
         char c;
         EXPECT_EQ(recv(s, &c, 1, 0), 0) << p;  // closed by the server
         close(s);
