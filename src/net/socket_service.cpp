@@ -32,6 +32,17 @@ tcp_conn_event_object::tcp_conn_event_object(int s, const char* peer, const char
     m_id = static_cast<long long>(static_cast<unsigned int>(s));
 }
 
+tcp_conn_event_object::~tcp_conn_event_object()
+{
+    if (!m_handed_out) platform::socket_close(static_cast<int>(m_id));
+}
+
+long long tcp_conn_event_object::get_id()
+{
+    m_handed_out = true;
+    return m_id;
+}
+
 bool tcp_conn_event_object::get_interface(const char* iface_name, void** pp_obj)
 {
     if (std::strcmp(iface_name, "i_typed_object") == 0) {

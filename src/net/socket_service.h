@@ -18,6 +18,7 @@
 #ifndef VEK_NET_SOCKET_SERVICE_H
 #define VEK_NET_SOCKET_SERVICE_H
 
+#include <atomic>
 #include <map>
 #include <string>
 
@@ -29,11 +30,18 @@ namespace vek {
 
 // name: the peer's dotted address; value: the listening entry's host; id:
 // the accepted socket. Answers "i_typed_object" besides what named_string
-// answers.
+// answers. A handler takes the socket over through get_id(); when nobody
+// ever read it (the event was dropped at shut-down), the destructor closes
+// the socket.
 class tcp_conn_event_object : public named_string, public virtual i_typed_object_impl {
 public:
     tcp_conn_event_object(int s, const char* peer, const char* host);
+    ~tcp_conn_event_object() override;
+    long long get_id() override;
     bool get_interface(const char* iface_name, void** pp_obj) override;
+
+private:
+    std::atomic<bool> m_handed_out{false};
 };
 
 class socket_service : public object, public thread_creator, public virtual i_socket_service {

@@ -235,6 +235,19 @@ TEST_F(socket_service_test, refused_and_unlistened_connections_are_closed)
     EXPECT_TRUE(svc->listen_tcp("127.0.0.1", bare, 10));
 }
 
+TEST_F(socket_service_test, connections_queued_at_shut_down_leave_no_descriptor)
+{
+    ASSERT_TRUE(srv->init("127.0.0.1", port));
+    std::vector<int> clients;
+    for (int i = 0; i < 50; ++i) clients.push_back(connect_to(port));
+    // The fixture counts descriptors after the shut-down.
+    srv->stop();
+    vek_release(svc);
+    svc = nullptr;
+    vek_terminate();
+    for (int s : clients) close(s);
+}
+
 TEST_F(socket_service_test, open_and_close_follow_host_port_and_kind)
 {
     std::filesystem::path log = vek_test::scratch_path("vek_socket_log");
