@@ -11,6 +11,7 @@
 #include "core/process_state.h"
 #include "core/time_zone.h"
 #include "events/event_proc.h"
+#include "net/socket_service.h"
 #include "object/thread_count.h"
 #include "platform/clock.h"
 #include "platform/env.h"
@@ -119,6 +120,7 @@ void vek_library_entry()
     if (c == nullptr) return;
     register_new<vek::event_proc>("svc_event");
     register_new<vek::translator>("svc_translator");
+    register_new<vek::socket_service>("svc_socket");
     c->start_threads();
 }
 

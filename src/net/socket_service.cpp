@@ -1,0 +1,286 @@
+// The socket service: listening TCP and UDP sockets and their thread.
+#include "net/socket_service.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "platform/socket.h"
+#include "platform/thread.h"
+#include "vek/core.h"
+#include "vek/events.h"
+#include "vek/object/cast.h"
+
+namespace vek {
+namespace {
+
+const unsigned int k_recv_buffer = 65536;  // an IPv4 datagram holds at most 65507 bytes
+const int k_udp_batch = 1024;              // datagrams per entry and pass
+const int k_idle_wait_ms = 50;
+const char* const k_tcp_event = "VEK_EVT_TCP_CONN_OPENED";
+
+const char* any_host(const char* host)
+{
+    return host[0] == '\0' ? "*" : host;
+}
+
+}  // namespace
+
+tcp_conn_event_object::tcp_conn_event_object(int s, const char* peer, const char* host) : named_string(peer, host)
+{
+    m_id = static_cast<long long>(static_cast<unsigned int>(s));
+}
+
+tcp_conn_event_object::~tcp_conn_event_object()
+{
+    if (!m_handed_out) platform::socket_close(static_cast<int>(m_id));
+}
+
+long long tcp_conn_event_object::get_id()
+{
+    m_handed_out = true;
+    return m_id;
+}
+
+bool tcp_conn_event_object::get_interface(const char* iface_name, void** pp_obj)
+{
+    if (std::strcmp(iface_name, "i_typed_object") == 0) {
+        *pp_obj = static_cast<i_typed_object*>(this);
+        return true;
+    }
+    return named_string::get_interface(iface_name, pp_obj);
+}
+
+socket_service::socket_service() : m_wake_fd(platform::wake_fd_create())
+{
+    create_thread(this, static_cast<thread_function>(&socket_service::thread_loop), nullptr);
+    vek_install_handler(k_tcp_event, 0, this, static_cast<vek_event_function>(&socket_service::on_default));
+}
+
+socket_service::~socket_service()
+{
+    platform::wake_fd_signal(m_wake_fd);
+    stop_threads(30);
+    {
+        mutex_locker guard(&m_guard);
+        for (auto& item : m_sockets) platform::socket_close(item.first);
+    }
+    vek_uninstall_handler(k_tcp_event, 0, this, static_cast<vek_event_function>(&socket_service::on_default));
+    m_sockets.clear();
+    m_ports.clear();
+    platform::wake_fd_close(m_wake_fd);
+}
+
+bool socket_service::listen_tcp(const char* host, unsigned short port, unsigned int backlog)
+{
+    return backlog != 0 && open(host, port, true, backlog);
+}
+
+bool socket_service::close_tcp(const char* host, unsigned short port)
+{
+    return close(host, port, true);
+}
+
+bool socket_service::open_udp(const char* host, unsigned short port)
+{
+    return open(host, port, false, 0);
+}
+
+bool socket_service::close_udp(const char* host, unsigned short port)
+{
+    return close(host, port, false);
+}
+
+int socket_service::get_port_socket(unsigned short port)
+{
+    mutex_locker guard(&m_guard);
+    auto it = m_ports.find(port);
+    return it != m_ports.end() ? it->second : -1;
+}
+
+bool socket_service::get_interface(const char* iface_name, void** pp_obj)
+{
+    if (std::strcmp(iface_name, "i_socket_service") == 0) {
+        *pp_obj = static_cast<i_socket_service*>(this);
+        return true;
+    }
+    return object::get_interface(iface_name, pp_obj);
+}
+
+long socket_service::send_from_port(unsigned short port, const void* data, unsigned int size, const void* to,
+                                    int to_len)
+{
+    mutex_locker guard(&m_guard);
+    auto it = m_ports.find(port);
+    if (it == m_ports.end()) return -2;
+    return platform::socket_sendto(it->second, data, size, to, to_len);
+}
+
+bool socket_service::open(const char* host, unsigned short port, bool tcp, unsigned int backlog)
+{
+    if (host == nullptr || port == 0) return false;
+    host = any_host(host);
+    mutex_locker guard(&m_guard);
+    for (auto& item : m_sockets) {
+        const entry& e = item.second;
+        if (e.port == port && e.tcp == tcp && e.host == host) return false;
+    }
+    int s = platform::socket_create(tcp);
+    if (s < 0) {
+        vek_log(0, "socket_service: Error creating socket");
+        return false;
+    }
+    if (!platform::socket_set_nonblocking(s)) {
+        vek_trace("socket_service: Error setting socket options.");
+        platform::socket_close(s);
+        return false;
+    }
+    platform::socket_set_reuseaddr(s);
+    unsigned int addr = 0;
+    if (std::strcmp(host, "*") != 0 && platform::resolve_ipv4(host, &addr, 1) == 0) {
+        vek_log(0, "socket_service: Error resolving address '%s'.", host);
+        platform::socket_close(s);
+        return false;
+    }
+    if (!platform::socket_bind(s, addr, port)) {
+        vek_log(0, "socket_service: Error binding socket to address [%s] : [%d].", host, port);
+        platform::socket_close(s);
+        return false;
+    }
+    if (tcp && !platform::socket_listen(s, backlog)) {
+        vek_log(0, "socket_service: Error listening socket");
+        platform::socket_close(s);
+        return false;
+    }
+    m_sockets[s] = entry{port, s, tcp, host};
+    m_ports[port] = s;
+    platform::wake_fd_signal(m_wake_fd);
+    return true;
+}
+
+bool socket_service::close(const char* host, unsigned short port, bool tcp)
+{
+    if (host == nullptr) return false;
+    host = any_host(host);
+    mutex_locker guard(&m_guard);
+    for (auto& item : m_sockets) {
+        const entry& e = item.second;
+        if (e.port == port && e.tcp == tcp && e.host == host) {
+            forget(item.first, tcp);
+            return true;
+        }
+    }
+    return false;
+}
+
+void socket_service::forget(int s, bool tcp)
+{
+    auto it = m_sockets.find(s);
+    if (it == m_sockets.end()) return;
+    unsigned short port = it->second.port;
+    platform::socket_close(s);
+    auto rec = m_ports.find(port);
+    // The kernel hands the number out again at once, so a record naming the
+    // closed socket must not outlive it.
+    if (rec != m_ports.end() && (!tcp || rec->second == s)) m_ports.erase(rec);
+    m_sockets.erase(it);
+    platform::wake_fd_signal(m_wake_fd);
+}
+
+void socket_service::thread_loop(void*)
+{
+    char* buffer = nullptr;
+    bool was_ready = false;
+    while (thread_running() && vek_is_running()) {
+        if (pass(buffer)) {
+            was_ready = false;
+            continue;
+        }
+        // Readiness that yields nothing (accept failing with EMFILE) must
+        // not turn the wait into a spin.
+        if (was_ready) platform::sleep_ms(5);
+        std::vector<int> fds;
+        {
+            mutex_locker guard(&m_guard);
+            fds.reserve(m_sockets.size());
+            for (auto& item : m_sockets) fds.push_back(item.first);
+        }
+        was_ready = platform::wait_readable(m_wake_fd, fds.data(), static_cast<int>(fds.size()), k_idle_wait_ms);
+    }
+    std::free(buffer);
+}
+
+bool socket_service::pass(char*& buffer)
+{
+    mutex_locker guard(&m_guard);
+    bool active = false;
+    // Walk by key: a UDP entry may close itself during the walk.
+    for (auto it = m_sockets.begin(); it != m_sockets.end();) {
+        entry e = it->second;
+        if (e.tcp) {
+            active = accept_one(e) || active;
+        } else {
+            if (buffer == nullptr) buffer = static_cast<char*>(std::malloc(k_recv_buffer));
+            if (buffer != nullptr) active = drain_udp(e, buffer) || active;
+        }
+        it = m_sockets.upper_bound(e.socket);
+    }
+    return active;
+}
+
+bool socket_service::accept_one(const entry& e)
+{
+    char peer[64];
+    int s = platform::socket_accept(e.socket, peer, sizeof(peer));
+    if (s < 0) return false;
+    if (peer[0] == '\0') {
+        platform::socket_close(s);
+        vek_trace("socket_service: invalid hostname");
+        return true;
+    }
+    auto* obj = new (std::nothrow) tcp_conn_event_object(s, peer, e.host.c_str());
+    if (obj == nullptr) {
+        platform::socket_close(s);
+        return true;
+    }
+    obj->addref();
+    vek_generate_event(k_tcp_event, e.port, static_cast<i_named_string*>(obj), false);
+    obj->release();
+    return true;
+}
+
+bool socket_service::drain_udp(const entry& e, char* buffer)
+{
+    for (int i = 0; i < k_udp_batch; ++i) {
+        alignas(4) unsigned char from[platform::k_sockaddr_in_size] = {};
+        int from_len = platform::k_sockaddr_in_size;
+        auto* peer_addr = reinterpret_cast<sockaddr_in*>(from);
+        long n = platform::socket_recvfrom(e.socket, buffer, k_recv_buffer, peer_addr, &from_len);
+        if (n <= 0) {
+            if (n == 0 || vek_net_error()) close_udp(e.host.c_str(), e.port);
+            return i != 0;
+        }
+        char peer[64] = "";
+        platform::addr_text(peer_addr, peer, sizeof(peer));
+        auto* conn = new (std::nothrow) udp_conn(peer, platform::addr_port(peer_addr), e.port, peer_addr, from_len,
+                                                 buffer, static_cast<unsigned int>(n));
+        if (conn == nullptr) continue;
+        conn->addref();
+        vek_generate_event("VEK_EVT_UDP_PACKET_RECEIVED", e.port, static_cast<i_udp_conn*>(conn), false);
+        conn->release();
+    }
+    return true;
+}
+
+bool socket_service::on_default(i_event* ev)
+{
+    if (ev == nullptr) return true;
+    i_object* obj = ev->get_event_object();
+    i_typed_object* typed = vek_cast_i_typed_object(obj);
+    if (typed != nullptr) platform::socket_close(static_cast<int>(typed->get_id()));
+    vek_release(obj);
+    return false;
+}
+
+}  // namespace vek
