@@ -22,6 +22,7 @@
 #include "util/string_proc.h"
 #include "vek/core.h"
 #include "vek/events.h"
+#include "vek/script.h"
 #include "vek/streams.h"
 #include "vek/util/charset.h"
 #include "xml/xml_proc.h"
@@ -117,6 +118,7 @@ void vek_library_entry()
     vek::core* c = vek::the_core();
     if (c == nullptr) return;
     register_new<vek::event_proc>("svc_event");
+    register_new<vek::script_service>("svc_script");
     c->start_threads();
 }
 

@@ -51,6 +51,14 @@ long long file_size(const char* path)
     return static_cast<long long>(st.st_size);
 }
 
+bool file_mtime(const char* path, unsigned int* mtime)
+{
+    struct stat st;
+    if (::stat(path, &st) != 0) return false;
+    *mtime = static_cast<unsigned int>(st.st_mtime);
+    return true;
+}
+
 bool list_dir(const char* dir, const char* pattern, std::vector<dir_entry>& out)
 {
     DIR* d = ::opendir(dir);

@@ -20,6 +20,10 @@ bool is_link(const char* path);
 // none or it is a directory.
 long long file_size(const char* path);
 
+// The low 32 bits of the modification time (whole seconds) of the entry
+// at `path` in *mtime. False when stat fails.
+bool file_mtime(const char* path, unsigned int* mtime);
+
 struct dir_entry {
     std::string name;
     bool is_dir;  // symbolic links followed
