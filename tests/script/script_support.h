@@ -8,6 +8,9 @@
 
 #include <fcntl.h>
 
+#include <functional>
+#include <mutex>
+
 #include "test_support.h"
 
 namespace vek_test {
@@ -54,6 +57,70 @@ protected:
 
 private:
     env_guard m_env{"VEK_ROOT_PATH", "VEK_SCRIPT_PATH", "NET_IO_SCRIPT_PATH"};
+};
+
+// A framework (Tcl) thread that runs the jobs it is given, one at a time,
+// until stopped; its thread-exit handlers run when it ends.
+class worker : public vek::object, public vek::thread_creator {
+public:
+    ~worker() override { stop(); }
+    void start()
+    {
+        ASSERT_TRUE(create_thread(this, static_cast<vek::thread_creator::thread_function>(&worker::loop), nullptr));
+        ASSERT_TRUE(wait_for([&] { return m_started.load(); }));
+    }
+    // Runs `job` in the thread and waits for it.
+    void run(std::function<void()> job)
+    {
+        post(std::move(job));
+        wait();
+    }
+    // Gives the idle thread `job` without waiting.
+    void post(std::function<void()> job)
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_job = std::move(job);
+    }
+    void wait()
+    {
+        ASSERT_TRUE(wait_for([&] {
+            std::lock_guard<std::mutex> lock(m_lock);
+            return !m_job;
+        }));
+    }
+    // Ends the thread and waits until its exit handlers have run.
+    void stop()
+    {
+        if (!m_started) return;
+        stop_threads(5);
+        EXPECT_TRUE(wait_for([&] { return m_exited.load(); }));
+    }
+
+private:
+    void loop(void*)
+    {
+        // Registered first, so it runs after every handler registered later.
+        Tcl_CreateThreadExitHandler([](ClientData w) { static_cast<worker*>(w)->m_exited = true; }, this);
+        m_started = true;
+        while (thread_running()) {
+            std::function<void()> job;
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                job = m_job;
+            }
+            if (job) {
+                job();
+                std::lock_guard<std::mutex> lock(m_lock);
+                m_job = nullptr;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+    }
+    std::mutex m_lock;
+    std::function<void()> m_job;
+    std::atomic<bool> m_started{false};
+    std::atomic<bool> m_exited{false};
 };
 
 // The engine's own text for a Tcl expression's value, or "<error>".
