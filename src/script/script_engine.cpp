@@ -321,6 +321,7 @@ i_object* script_engine::get_registration_object()
 
 bool script_engine::init(script_service* service)
 {
+    m_service = service;
     m_reset_script = held(Tcl_NewStringObj(k_reset_script, -1));
     char prelude[sizeof k_prelude + 32];
     std::snprintf(prelude, sizeof prelude, k_prelude, reinterpret_cast<std::uintptr_t>(this));

@@ -77,6 +77,8 @@ public:
     bool is_owner() const;
     bool is_stale() const { return m_stale; }
     bool is_in_use() const { return m_in_use; }
+    // The service that built the engine (null before init). No reference.
+    script_service* service() const { return m_service; }
     Tcl_Interp* interp() const { return m_interp; }
 
     // The calling thread's engine, or null. No reference added.
@@ -95,6 +97,7 @@ private:
     void run_init_files(script_service* service);
 
     Tcl_Interp* m_interp;
+    script_service* m_service = nullptr;
     unsigned long m_owner;
     unsigned long long m_owner_serial;
     i_object* m_registration;

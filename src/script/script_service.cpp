@@ -109,6 +109,14 @@ bool script_service::get_interface(const char* iface_name, void** pp_obj)
 
 i_script_engine* script_service::get_script_engine()
 {
+    // A thread already using its engine gets it again without the lock:
+    // only this thread changes whether its engine is in use, and the
+    // caller's own reference keeps it alive.
+    script_engine* current = script_engine::current();
+    if (current != nullptr && current->is_in_use() && current->service() == this) {
+        current->addref();
+        return current;
+    }
     mutex_locker lock(this);
     unsigned long tid = vek_get_thread_id();
     auto it = m_engines.find(tid);
