@@ -85,13 +85,7 @@ script_engine::script_engine()
 script_engine::~script_engine()
 {
     bool own = is_owner();
-    if (own && m_interp != nullptr) {
-        Tcl_ResetResult(m_interp);
-        Tcl_DeleteInterp(m_interp);
-        Tcl_Release(m_interp);
-    }
-    m_commands.clear();
-    drop_all_refs();
+    // Compiled objects go before the interpreter they were compiled in.
     for (auto& entry : m_files) entry.second->release();
     m_files.clear();
     // Tcl objects belong to the owner thread; elsewhere they are left.
@@ -99,7 +93,14 @@ script_engine::~script_engine()
         for (auto& entry : m_texts) Tcl_DecrRefCount(entry.second);
         if (m_reset_script != nullptr) Tcl_DecrRefCount(m_reset_script);
         if (m_prelude != nullptr) Tcl_DecrRefCount(m_prelude);
+        if (m_interp != nullptr) {
+            Tcl_ResetResult(m_interp);
+            Tcl_DeleteInterp(m_interp);
+            Tcl_Release(m_interp);
+        }
     }
+    m_commands.clear();
+    drop_all_refs();
     m_output->release();
     if (t_current == this) t_current = nullptr;
 }
