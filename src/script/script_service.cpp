@@ -187,7 +187,11 @@ bool script_service::on_library_loaded(i_event* evt)
     if (name != nullptr && std::strlen(name) >= k_name_buffer) {
         vek_trace("script_service: library name too long (%zu bytes), no scripts added", std::strlen(name));
     } else if (name != nullptr && *name != 0) {
-        add_module_scripts(lib, handle, name);
+        try {
+            add_module_scripts(lib, handle, name);
+        } catch (...) {
+            vek_trace("script_service: out of memory adding the scripts of '%s'", name);
+        }
     }
     vek_release(obj);
     return true;

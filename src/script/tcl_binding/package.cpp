@@ -427,7 +427,7 @@ const method_entry* find_method(const class_record* cls, const char* name)
     return nullptr;
 }
 
-int object_cmd(ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+int object_cmd_body(ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
     auto* inst = static_cast<instance*>(cd);
     if (objc < 2) return set_text(interp, "wrong # args."), TCL_ERROR;
@@ -462,10 +462,33 @@ int object_cmd(ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[
     return m->fn(nullptr, interp, objc, args.data());
 }
 
+// No exception may cross Tcl's C frames: an allocation failure inside a
+// command becomes a Tcl error.
+int guarded(Tcl_ObjCmdProc* fn, ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    try {
+        return fn(cd, interp, objc, objv);
+    } catch (...) {
+        Tcl_SetObjResult(interp, Tcl_NewStringObj("MemoryError out of memory", -1));
+        return TCL_ERROR;
+    }
+}
+
+int object_cmd(ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    return guarded(object_cmd_body, cd, interp, objc, objv);
+}
+
 struct command_entry {
     const char* name;
     Tcl_ObjCmdProc* fn;
 };
+
+// Every command of the table goes through here, its entry as client data.
+int table_cmd(ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    return guarded(static_cast<const command_entry*>(cd)->fn, nullptr, interp, objc, objv);
+}
 
 const command_entry k_commands[] = {
     {"_vek_get_script_engine", get_script_engine_cmd},
@@ -498,7 +521,9 @@ int Vek_core_Init(Tcl_Interp* interp)
 {
     if (interp == nullptr) return TCL_ERROR;
     if (Tcl_PkgProvide(interp, "vek_core", "0.0") != TCL_OK) return TCL_ERROR;
-    for (const auto& cmd : vek::k_commands) Tcl_CreateObjCommand(interp, cmd.name, cmd.fn, nullptr, nullptr);
+    for (const auto& cmd : vek::k_commands) {
+        Tcl_CreateObjCommand(interp, cmd.name, vek::table_cmd, const_cast<vek::command_entry*>(&cmd), nullptr);
+    }
     return TCL_OK;
 }
 
