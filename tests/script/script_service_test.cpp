@@ -64,6 +64,16 @@ TEST_F(ScriptServiceTest, IdleEnginesOfOtherThreadsAreRebuiltWithEachInitItemOnc
     EXPECT_EQ(run_in_engine(svc, "$::order"), "a b f f");  // reused: init files run again, not commands
 }
 
+TEST_F(ScriptServiceTest, ALastReleaseInAnotherThreadLeavesTheEngineStale)
+{
+    vek::i_script_engine* e = svc->get_script_engine();
+    ASSERT_TRUE(e->execute_text("set ::mark 1"));
+    worker w;
+    w.start();
+    w.run([&] { e->release(); });                                // back to the service's reference: no Tcl call there
+    EXPECT_EQ(run_in_engine(svc, "[info exists ::mark]"), "0");  // rebuilt by its owner
+}
+
 TEST_F(ScriptServiceTest, EnginesStayConsistentWhileThreadsAddInitCommands)
 {
     worker adders[2], users[4];
