@@ -101,12 +101,19 @@ TEST_F(ScriptFileTest, MissingUnreadableAndEmptyFilesFail)
     f->release();
 }
 
-TEST_F(ScriptFileTest, AFileSourcingItselfEndsWithoutCrashing)
+TEST_F(ScriptFileTest, AFileSourcingOrReloadingItselfEndsWithoutCrashing)
 {
     std::string path = root / "self.tcl";
     write("self.tcl", "incr depth\nsource {" + path + "}");
     EXPECT_TRUE(e->execute_file(path.c_str()));
     EXPECT_GT(std::stoi(tcl_value(e, "$depth")), 10);
+    // Changes its own time while running, so the inner run replaces the
+    // code the outer one is still running.
+    std::string p2 = root / "reload.tcl";
+    write("reload.tcl", "incr r\nif {$r < 3} {\n file mtime {" + p2 + "} [expr {[file mtime {" + p2 +
+                            "}] + 1}]\n source {" + p2 + "}\n}\nincr after");
+    EXPECT_TRUE(e->execute_file(p2.c_str()));
+    EXPECT_EQ(tcl_value(e, "$r/$after"), "3/3");
 }
 
 TEST_F(ScriptFileTest, EncryptedFilesReadOnlyUnderTheirOwnNameWithTheEncryptor)
