@@ -144,6 +144,8 @@ TEST_F(ScriptEngineTest, ReleasingToZeroInAScriptDeletesTheObjectCommand)
     EXPECT_EQ(count_of(s), 1);
     EXPECT_EQ(tcl_value(e, "[i_string_get_value " + h + "]"), "<error>");
     EXPECT_EQ(tcl_value(e, "[vek_cast_i_string NULL]/[_vek_get_script_engine 0x10]"), "NULL/NULL");
+    EXPECT_FALSE(e->execute_text("[vek_cast_i_string NULL] get_value"));
+    EXPECT_STREQ(e->get_error(), "Invalid operation over 'NULL' object ");
     EXPECT_FALSE(e->execute_text("i_string_get_value"));
     EXPECT_STREQ(e->get_error(), "Wrong number of arguments :i_string_get_value self  argument 1");
     EXPECT_FALSE(e->execute_text("_vek_get_script_engine 1 2"));

@@ -484,6 +484,13 @@ struct command_entry {
     Tcl_ObjCmdProc* fn;
 };
 
+// A null result is the handle "NULL"; calling a method on it lands here.
+int null_object_cmd(ClientData, Tcl_Interp* interp, int, Tcl_Obj* const[])
+{
+    Tcl_SetObjResult(interp, Tcl_NewStringObj("Invalid operation over 'NULL' object ", -1));
+    return TCL_ERROR;
+}
+
 // Every command of the table goes through here, its entry as client data.
 int table_cmd(ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
@@ -491,6 +498,7 @@ int table_cmd(ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]
 }
 
 const command_entry k_commands[] = {
+    {"NULL", null_object_cmd},
     {"_vek_get_script_engine", get_script_engine_cmd},
     {"vek_cast_i_string", vek_cast_i_string_cmd},
     {"i_object_addref", i_object_addref},
