@@ -50,10 +50,13 @@ Tcl_Obj* held(Tcl_Obj* obj)
 
 }  // namespace
 
+// Made when the library loads and kept until the process ends: engines of
+// threads still running at unload may yet take it.
+static mutex* const g_init_script_mutex = new mutex();
+
 mutex* init_script_mutex()
 {
-    static mutex* m = new mutex();  // lives as long as the library
-    return m;
+    return g_init_script_mutex;
 }
 
 Tcl_Obj* make_script_obj(const char* text, bool raw)
