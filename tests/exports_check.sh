@@ -29,7 +29,9 @@ done <<< "$symbols"
 
 for required in vek_initialize vek_terminate vek_core vek_trace vek_create_string \
                 vek_create_col vek_sort_col vek_create_property_manager vek_library_entry \
-                'vek::object::addref' 'vek::thread_creator::create_thread' 'vek::mutex::lock'; do
+                'vek::object::addref' 'vek::thread_creator::create_thread' 'vek::mutex::lock' \
+                Vek_core_Init Vek_core_SafeInit vek_create_script_code vek_cast_i_script_engine \
+                vek_cast_script_service vek_cast_script_file 'vek::script_service::get_script_engine'; do
     if ! grep -q -- "^$required" <<< "$symbols"; then
         echo "missing export: $required"
         bad=1

@@ -24,6 +24,7 @@
 #include "util/translator.h"
 #include "vek/core.h"
 #include "vek/events.h"
+#include "vek/script.h"
 #include "vek/streams.h"
 #include "vek/util/charset.h"
 #include "xml/xml_proc.h"
@@ -119,6 +120,7 @@ void vek_library_entry()
     vek::core* c = vek::the_core();
     if (c == nullptr) return;
     register_new<vek::event_proc>("svc_event");
+    register_new<vek::script_service>("svc_script");
     register_new<vek::translator>("svc_translator");
     register_new<vek::socket_service>("svc_socket");
     c->start_threads();

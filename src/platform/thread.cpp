@@ -52,6 +52,11 @@ void on_thread_exit(thread_exit_handler handler, void* arg)
     Tcl_CreateThreadExitHandler(handler, arg);
 }
 
+void remove_thread_exit(thread_exit_handler handler, void* arg)
+{
+    Tcl_DeleteThreadExitHandler(handler, arg);
+}
+
 void exit_thread()
 {
     Tcl_ExitThread(0);

@@ -18,6 +18,8 @@ void init_tcl_once();
 bool create_thread(thread_entry entry, void* arg);
 // Runs `handler(arg)` when the calling thread ends through exit_thread.
 void on_thread_exit(thread_exit_handler handler, void* arg);
+// Removes a handler registered with on_thread_exit.
+void remove_thread_exit(thread_exit_handler handler, void* arg);
 // Ends the calling thread after running its exit handlers. Never returns.
 [[noreturn]] void exit_thread();
 // The kernel's id of the calling thread: positive, unique among live

@@ -1,0 +1,473 @@
+#include "script/script_engine.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "platform/fs.h"
+#include "script/thread_serial.h"
+#include "vek/core.h"
+#include "vek/util.h"
+
+namespace vek {
+
+namespace {
+
+thread_local script_engine* t_current = nullptr;
+
+const char k_reset_script[] = "if {[namespace exists vek]} { namespace delete vek }";
+const char k_prelude[] =
+    "namespace eval vek {\n"
+    "variable vek_script_engine [_vek_get_script_engine 0x%" PRIxPTR
+    "]\n"
+    "proc puts {args} {\n"
+    "\tvariable vek_script_engine\n"
+    "\t$vek_script_engine puts_impl [lindex $args 0]\n"
+    "}\n"
+    "proc source {path} {\n"
+    "\tvariable vek_script_engine\n"
+    "\t$vek_script_engine execute_file $path\n"
+    "}\n"
+    "}";
+
+// Texts longer than this are compiled afresh each time; the cache keeps at
+// most k_text_cache_size of the shorter ones.
+constexpr std::size_t k_text_cache_max_len = 4096;
+constexpr std::size_t k_text_cache_size = 64;
+// Files sourcing files deeper than this fail instead of exhausting the
+// thread's stack.
+constexpr int k_max_file_depth = 64;
+thread_local int t_file_depth = 0;
+
+Tcl_Obj* held(Tcl_Obj* obj)
+{
+    if (obj != nullptr) Tcl_IncrRefCount(obj);
+    return obj;
+}
+
+}  // namespace
+
+// Made when the library loads and kept until the process ends: engines of
+// threads still running at unload may yet take it.
+static mutex* const g_init_script_mutex = new mutex();
+
+mutex* init_script_mutex()
+{
+    return g_init_script_mutex;
+}
+
+Tcl_Obj* make_script_obj(const char* text, bool raw)
+{
+    if (raw) return Tcl_NewStringObj(text, -1);
+    std::size_t len = std::strlen(text);
+    std::string wrapped;
+    wrapped.reserve(len + 30);
+    wrapped.append("namespace eval vek {\n").append(text, len).append("\n}");
+    return Tcl_NewStringObj(wrapped.data(), static_cast<int>(wrapped.size()));
+}
+
+script_engine::script_engine()
+    : m_interp(nullptr),
+      m_owner(static_cast<unsigned long>(vek_get_thread_id())),
+      m_owner_serial(thread_serial()),
+      m_registration(nullptr),
+      m_reset_script(nullptr),
+      m_prelude(nullptr),
+      m_in_use(false),
+      m_stale(false),
+      m_pending(nullptr),
+      m_output(new string())
+{
+    m_output->addref();
+    t_current = this;
+}
+
+script_engine::~script_engine()
+{
+    bool own = is_owner();
+    // Compiled objects go before the interpreter they were compiled in.
+    for (auto& entry : m_files) entry.second->release();
+    m_files.clear();
+    // Tcl objects belong to the owner thread; elsewhere they are left.
+    if (own) {
+        for (auto& entry : m_texts) Tcl_DecrRefCount(entry.second);
+        if (m_reset_script != nullptr) Tcl_DecrRefCount(m_reset_script);
+        if (m_prelude != nullptr) Tcl_DecrRefCount(m_prelude);
+        if (m_interp != nullptr) {
+            Tcl_ResetResult(m_interp);
+            Tcl_DeleteInterp(m_interp);
+            Tcl_Release(m_interp);
+        }
+    }
+    m_commands.clear();
+    drop_all_refs();
+    m_output->release();
+    if (t_current == this) t_current = nullptr;
+}
+
+script_engine* script_engine::current()
+{
+    return t_current;
+}
+
+bool script_engine::is_owner() const
+{
+    return thread_serial() == m_owner_serial;
+}
+
+bool script_engine::get_interface(const char* iface_name, void** pp_obj)
+{
+    if (std::strcmp(iface_name, "i_script_engine") == 0) {
+        *pp_obj = static_cast<i_script_engine*>(this);
+        return true;
+    }
+    return object::get_interface(iface_name, pp_obj);
+}
+
+int script_engine::release()
+{
+    int count = object::release();
+    if (count == 1) {
+        if (is_owner()) {
+            recycle();
+        } else {
+            // No Tcl call here: the owner rebuilds the engine next time.
+            m_in_use = false;
+            m_stale = true;
+        }
+    }
+    return count;
+}
+
+void script_engine::recycle()
+{
+    m_in_use = false;
+    reset();
+    if (m_interp != nullptr) {
+        Tcl_EvalObjEx(m_interp, m_reset_script, TCL_EVAL_GLOBAL);
+        Tcl_ResetResult(m_interp);
+        delete_commands();
+    }
+    m_commands.clear();
+    drop_all_refs();
+    m_pending = nullptr;
+}
+
+void script_engine::delete_commands()
+{
+    std::vector<Tcl_Command> doomed;
+    for (auto& entry : m_commands) doomed.push_back(entry.second);
+    if (m_pending != nullptr) doomed.push_back(m_pending);
+    m_commands.clear();
+    m_pending = nullptr;
+    for (Tcl_Command cmd : doomed) Tcl_DeleteCommandFromToken(m_interp, cmd);
+}
+
+void script_engine::drop_all_refs()
+{
+    // Releasing may run code that touches the table: work on a copy.
+    std::map<i_object*, int> refs;
+    refs.swap(m_refs);
+    for (auto& entry : refs) {
+        for (int i = 0; i < entry.second; ++i) entry.first->release();
+    }
+}
+
+bool script_engine::eval(Tcl_Obj* obj)
+{
+    if (obj == nullptr || m_interp == nullptr || !is_owner()) return false;
+    // Held across the evaluation: the script may drop the last other hold
+    // (a file reloading itself, a text evicted from the cache).
+    Tcl_IncrRefCount(obj);
+    int rc = Tcl_EvalObjEx(m_interp, obj, TCL_EVAL_GLOBAL);
+    Tcl_DecrRefCount(obj);
+    if (rc == TCL_OK) return true;
+    const char* result = Tcl_GetStringResult(m_interp);
+    if (*result == 0) return true;
+    vek_log(1, "Script error on line %d: %s", Tcl_GetErrorLine(m_interp), result);
+    m_stale = true;
+    return false;
+}
+
+bool script_engine::eval_raw(const char* text)
+{
+    return eval(make_script_obj(text, true));
+}
+
+Tcl_Obj* script_engine::cached_text(const char* code)
+{
+    std::size_t len = std::strlen(code);
+    if (len > k_text_cache_max_len) return make_script_obj(code, false);
+    std::string key(code, len);
+    auto it = m_texts.find(key);
+    if (it != m_texts.end()) return it->second;
+    Tcl_Obj* obj = make_script_obj(code, false);
+    if (obj == nullptr) return nullptr;
+    if (m_texts.size() >= k_text_cache_size) {
+        for (auto& entry : m_texts) Tcl_DecrRefCount(entry.second);
+        m_texts.clear();
+    }
+    m_texts.emplace(std::move(key), held(obj));
+    return obj;
+}
+
+bool script_engine::execute_text(const char* code)
+{
+    if (code == nullptr || m_interp == nullptr || !is_owner()) return false;
+    return eval(cached_text(code));
+}
+
+bool script_engine::execute_file(const char* path, vek_script_file_load_function func, const void* fparam)
+{
+    if (path == nullptr || !is_owner()) return false;
+    char* abs = vek_get_absolute_path(path);
+    if (abs == nullptr) return false;
+    if (platform::path_kind(abs) == platform::entry_kind::none || t_file_depth >= k_max_file_depth) {
+        std::free(abs);
+        return false;
+    }
+    script_file* file = nullptr;
+    auto it = m_files.find(abs);
+    if (it == m_files.end()) {
+        file = new (std::nothrow) script_file();
+        if (file == nullptr) {
+            std::free(abs);
+            return false;
+        }
+        file->addref();
+        if (!file->load(abs, func, fparam)) {
+            file->release();
+            std::free(abs);
+            return false;
+        }
+        m_files.emplace(abs, file);
+    } else {
+        file = it->second;
+        if (!file->load(abs, func, fparam)) {
+            std::free(abs);
+            return false;
+        }
+    }
+    std::free(abs);
+    file->addref();
+    ++t_file_depth;
+    bool ok = eval(file->get_compiled_code());
+    --t_file_depth;
+    file->release();
+    return ok;
+}
+
+bool script_engine::execute_code(i_script_code* code)
+{
+    if (code == nullptr || !is_owner() || code->get_thread_id() != m_owner) return false;
+    Tcl_Obj* compiled = code->get_compiled_code();
+    if (compiled == nullptr) return false;
+    code->addref();
+    bool ok = eval(compiled);
+    code->release();
+    return ok;
+}
+
+bool script_engine::register_object(i_object* obj, const char* obj_name, const char* cast_func)
+{
+    if (obj_name == nullptr || m_interp == nullptr || !is_owner()) return false;
+    bool cast = cast_func != nullptr && *cast_func != 0;
+    std::string text = "variable vek_script_engine\nvariable ";
+    text.append(obj_name).append(" ");
+    if (cast) text.append("[").append(cast_func);
+    text.append(" [$vek_script_engine get_registration_object]");
+    if (cast) text.append("]");
+    m_registration = obj;
+    // Not cached: each name makes a different text.
+    bool ok = eval(make_script_obj(text.c_str(), false));
+    m_registration = nullptr;
+    return ok;
+}
+
+const char* script_engine::get_output()
+{
+    return m_output->get_value();
+}
+
+const char* script_engine::get_error()
+{
+    if (m_interp == nullptr || !is_owner()) return "";
+    return Tcl_GetStringResult(m_interp);
+}
+
+int script_engine::get_error_line()
+{
+    if (m_interp == nullptr || !is_owner()) return 0;
+    return Tcl_GetErrorLine(m_interp);
+}
+
+void script_engine::reset()
+{
+    if (m_interp != nullptr && is_owner()) Tcl_ResetResult(m_interp);
+    m_output->set_value("");
+    m_output->reserve(0x40000);
+}
+
+void script_engine::puts_impl(const char* text)
+{
+    if (text != nullptr) m_output->concat(text);
+}
+
+i_object* script_engine::get_registration_object()
+{
+    i_object* obj = m_registration;
+    if (obj != nullptr) obj->addref();
+    return obj;
+}
+
+bool script_engine::init(script_service* service)
+{
+    m_service = service;
+    m_reset_script = held(Tcl_NewStringObj(k_reset_script, -1));
+    char prelude[sizeof k_prelude + 32];
+    std::snprintf(prelude, sizeof prelude, k_prelude, reinterpret_cast<std::uintptr_t>(this));
+    m_prelude = held(Tcl_NewStringObj(prelude, -1));
+
+    m_interp = Tcl_CreateInterp();
+    if (m_interp == nullptr) {
+        vek_trace("script_engine::init: error creating interpreter");
+        return false;
+    }
+    Tcl_Preserve(m_interp);
+    if (Tcl_Init(m_interp) != TCL_OK) {
+        vek_trace("script_engine::init: error initializing TCL interpreter.");
+        return false;
+    }
+    {
+        mutex_locker lock(init_script_mutex());
+        i_object_col* cmds = service->init_cmds();
+        for (unsigned int i = 0; i < cmds->get_count(); ++i) {
+            i_object* item = cmds->get_item_by_pos(i);
+            i_string* text = vek_cast_i_string(item);
+            if (text != nullptr) eval_raw(text->get_value());
+            vek_release(item);
+        }
+    }
+    return use_now(service);
+}
+
+bool script_engine::prepare_for_use(script_service* service)
+{
+    if (m_in_use) return true;
+    if (m_stale) return false;
+    return use_now(service);
+}
+
+bool script_engine::use_now(script_service* service)
+{
+    m_in_use = true;
+    if (!eval(m_prelude)) return false;
+    mutex_locker lock(init_script_mutex());
+    i_object_col* files = service->init_files();
+    for (unsigned int i = 0; i < files->get_count(); ++i) {
+        i_object* item = files->get_item_by_pos(i);
+        i_string* path = vek_cast_i_string(item);
+        if (path != nullptr) execute_file(path->get_value());
+        vek_release(item);
+    }
+    return true;
+}
+
+void script_engine::set_pending_command(i_object*, Tcl_Command cmd)
+{
+    m_pending = cmd;
+}
+
+void script_engine::apply_init_cmd(const char* text)
+{
+    if (text == nullptr) return;
+    if (is_owner() && m_interp != nullptr) {
+        mutex_locker lock(init_script_mutex());
+        eval_raw(text);
+    }
+    m_stale = true;
+}
+
+void script_engine::apply_init_file(const char* path)
+{
+    if (path == nullptr) return;
+    if (is_owner()) {
+        mutex_locker lock(init_script_mutex());
+        execute_file(path);
+    }
+    m_stale = true;
+}
+
+bool script_engine::ignored(i_object* obj) const
+{
+    return obj == nullptr || obj == static_cast<const i_object*>(this) ||
+           (vek_core() != nullptr && obj == static_cast<i_object*>(vek_core())) || !is_owner();
+}
+
+void script_engine::bind_pending(i_object* obj)
+{
+    if (m_pending != nullptr && m_interp != nullptr) {
+        m_commands.emplace(obj, m_pending);
+        m_pending = nullptr;
+    }
+}
+
+int script_engine::add_script_ref(i_object* obj, bool take)
+{
+    if (ignored(obj)) return 1;
+    ++m_refs[obj];
+    int result = take ? obj->addref() : 0;
+    bind_pending(obj);
+    return result;
+}
+
+int script_engine::drop_script_ref(i_object* obj, bool give_back)
+{
+    if (ignored(obj)) return 1;
+    auto it = m_refs.find(obj);
+    if (it == m_refs.end()) return 0;
+    if (--it->second < 1) {
+        m_refs.erase(it);
+        if (m_interp != nullptr) {
+            std::vector<Tcl_Command> doomed;
+            auto range = m_commands.equal_range(obj);
+            for (auto c = range.first; c != range.second; ++c) doomed.push_back(c->second);
+            m_commands.erase(range.first, range.second);
+            for (Tcl_Command cmd : doomed) Tcl_DeleteCommandFromToken(m_interp, cmd);
+        }
+    }
+    if (give_back) obj->release();
+    return 0;
+}
+
+void script_engine::bind_pending_cast(i_object* obj)
+{
+    if (ignored(obj)) return;
+    bind_pending(obj);
+}
+
+bool script_engine::knows(i_object* obj)
+{
+    if (ignored(obj)) return true;
+    return m_refs.count(obj) != 0;
+}
+
+void script_engine::forget_command(Tcl_Command cmd)
+{
+    if (m_pending == cmd) m_pending = nullptr;
+    for (auto it = m_commands.begin(); it != m_commands.end();) {
+        it = it->second == cmd ? m_commands.erase(it) : std::next(it);
+    }
+}
+
+}  // namespace vek
+
+vek::i_script_engine* vek_cast_i_script_engine(vek::i_object* obj)
+{
+    void* p = nullptr;
+    if (obj == nullptr || !obj->get_interface("i_script_engine", &p)) return nullptr;
+    return static_cast<vek::i_script_engine*>(p);
+}
