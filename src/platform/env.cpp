@@ -189,9 +189,19 @@ bool store(env_state& s, const char* name, const char* value, bool overwrite)
 
 }  // namespace
 
+// getenv's search, with acquire loads that pair with the release stores in
+// publish_copy() and store(): a text reached through a slot is read whole.
 const char* get_env(const char* name)
 {
-    return ::getenv(name);
+    if (name == nullptr || *name == '\0') return nullptr;
+    std::size_t name_len = std::strlen(name);
+    char** array = __atomic_load_n(&environ, __ATOMIC_ACQUIRE);
+    if (array == nullptr) return nullptr;
+    for (char** slot = array;; ++slot) {
+        const char* text = __atomic_load_n(slot, __ATOMIC_ACQUIRE);
+        if (text == nullptr) return nullptr;
+        if (std::strncmp(text, name, name_len) == 0 && text[name_len] == '=') return text + name_len + 1;
+    }
 }
 
 bool set_env(const char* name, const char* value, bool overwrite)

@@ -49,6 +49,18 @@ public:
     {
         for (auto* c : conns) c->release();
     }
+    // The pool thread that accepts appends to `conns`; the test's thread
+    // reads it through these, under the same lock.
+    size_t conn_count()
+    {
+        std::lock_guard<std::mutex> g(m);
+        return conns.size();
+    }
+    vek::i_io_stream* conn(size_t i)
+    {
+        std::lock_guard<std::mutex> g(m);
+        return conns.at(i);
+    }
     bool on_connection(unsigned int s, const char* host) override
     {
         ++connections;
@@ -149,7 +161,10 @@ TEST_F(socket_service_test, frames_reach_the_handler_whole_even_right_before_a_c
     ASSERT_TRUE(wait_for([&] { return tcp_conn::live == 1; }));
     send(s, "first ha", 8, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    EXPECT_TRUE(srv->frames.empty());
+    {
+        std::lock_guard<std::mutex> g(srv->m);
+        EXPECT_TRUE(srv->frames.empty());
+    }
     send(s, "lf\nsecond\nthi", 13, 0);
     close(s);
     ASSERT_TRUE(wait_for([&] {
@@ -157,11 +172,11 @@ TEST_F(socket_service_test, frames_reach_the_handler_whole_even_right_before_a_c
         return srv->frames.size() == 2;
     }));
     // The unfinished rest stays; the stream is out of service.
-    ASSERT_TRUE(wait_for([&] { return !srv->conns[0]->is_connected(); }));
+    ASSERT_TRUE(wait_for([&] { return !srv->conn(0)->is_connected(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     std::lock_guard<std::mutex> g(srv->m);
     EXPECT_EQ(srv->frames, (std::vector<std::string>{"first half\n", "second\n"}));
-    EXPECT_EQ(srv->conns[0]->get_in_buffer_size(), 3u);
+    EXPECT_EQ(srv->conns.at(0)->get_in_buffer_size(), 3u);
 }
 
 TEST_F(socket_service_test, a_vanishing_peer_fails_the_send_without_sigpipe)
@@ -171,8 +186,8 @@ TEST_F(socket_service_test, a_vanishing_peer_fails_the_send_without_sigpipe)
     for (bool reset : {false, true}) {
         int s = connect_to(port);
         set_deadline(s, 5000);
-        ASSERT_TRUE(wait_for([&] { return srv->conns.size() == (reset ? 2u : 1u); }));
-        auto* c = dynamic_cast<tcp_conn*>(srv->conns.back());
+        ASSERT_TRUE(wait_for([&] { return srv->conn_count() == (reset ? 2u : 1u); }));
+        auto* c = dynamic_cast<tcp_conn*>(srv->conn(reset ? 1 : 0));
         std::thread writer([&] {
             std::string block(65536, 'z');
             for (int i = 0; i < 1024 && c->put_binary(block.data(), block.size()); ++i) {
@@ -197,11 +212,11 @@ TEST_F(socket_service_test, a_slow_reader_gets_buffered_output_in_order)
     ASSERT_TRUE(srv->init("127.0.0.1", port));
     int s = connect_to(port);
     set_deadline(s, 10000);
-    ASSERT_TRUE(wait_for([&] { return srv->conns.size() == 1; }));
+    ASSERT_TRUE(wait_for([&] { return srv->conn_count() == 1; }));
     std::string all;
     for (unsigned int i = 0; all.size() < (8u << 20); ++i) all += std::to_string(i) + ",";
     for (size_t at = 0; at < all.size(); at += 4000) {
-        ASSERT_TRUE(srv->conns[0]->put_text(all.substr(at, 4000).c_str()));
+        ASSERT_TRUE(srv->conn(0)->put_text(all.substr(at, 4000).c_str()));
     }
     std::string got;
     char buf[8192];
