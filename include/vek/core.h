@@ -168,7 +168,8 @@ VEK_API vek::env_config_reloader* vek_cast_env_config_reloader(vek::i_object* ob
 // Starts one package of kind `kind` in `engine` (no reference taken).
 // REQUIRES: `engine` is the calling thread's engine, or null (which fails).
 VEK_API bool vek_load_resource(const char* name, const char* kind, vek::i_script_engine* engine);
-// Start one plug-in or site in the calling thread's engine.
+// Starts one plug-in or site in the calling thread's engine; the engine and
+// the script service are released before they return.
 VEK_API bool vek_load_plugin(const char* plugin_name);
 VEK_API bool vek_load_site(const char* site_name);
 // Loads the environment file at `env_path` (vek_load_environment), then
