@@ -1,5 +1,6 @@
-// vekhost: brings the framework up from a configuration file and keeps it
-// running until SIGINT or SIGTERM.
+// vekhost: brings the framework up from a configuration file, optionally
+// starts an application from its environment file, and keeps it running
+// until SIGINT or SIGTERM.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -14,7 +15,9 @@ const char* const k_usage =
     "       vekhost --help | --version\n"
     "\n"
     "Initialises the vek library, loads the configuration file CONFIG.xml\n"
-    "(environment variables and libraries) and runs until SIGINT or SIGTERM.\n"
+    "(environment variables and libraries), then, when ENV_FILE is given,\n"
+    "loads it and starts the plug-ins and sites it lists, and runs until\n"
+    "SIGINT or SIGTERM.\n"
     "\n"
     "  --trace FILE  write the trace to FILE (\"stdout\" by default; \"stderr\"\n"
     "                or a path, relative paths under VEK_ROOT_PATH)\n"
@@ -107,9 +110,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vekhost: cannot load configuration '%s'\n", opts.config);
         return stop_failed();
     }
-    if (opts.env_file != nullptr) {
-        std::fprintf(stderr, "vekhost: environment file '%s' not loaded: environment files are not supported yet\n",
-                     opts.env_file);
+    if (opts.env_file != nullptr && !vek_init_app(opts.env_file)) {
+        std::fprintf(stderr, "vekhost: cannot start the application from '%s'\n", opts.env_file);
         return stop_failed();
     }
 

@@ -27,6 +27,7 @@
 namespace vek {
 
 class i_stream;
+class i_script_engine;
 
 class VEK_API i_core : public virtual i_object {
 public:
@@ -152,6 +153,33 @@ VEK_API bool vek_load_config(const char* file_path);
 VEK_API bool vek_load_environment(const char* path);
 // No reference added.
 VEK_API vek::env_config_reloader* vek_cast_env_config_reloader(vek::i_object* obj);
+
+// Application start. Plug-ins and sites are directories holding a
+// "start.tcl"; a package of kind k ("plugin" or "site") named n is looked
+// for as "<root>/n/start.tcl" under each root of the ';'-separated list in
+// "VEK_<K>S_ROOT" (default "${VEK_ROOT_PATH}/<k>s"; the list is made
+// absolute as one text). Only the first root holding the package is tried.
+// Before its start script runs in the engine, the variables k_name, k_root
+// (root/n), k_error ("") and k_status (0) are set; the script succeeds by
+// setting k_status to a non-zero integer and reports a failure in k_error.
+// Missing packages and engines are traced, failing start scripts logged at
+// level 0 as "vek_load_<k>('<n>'). Error loading <k>. <text>".
+//
+// Starts one package of kind `kind` in `engine` (no reference taken).
+// REQUIRES: `engine` is the calling thread's engine, or null (which fails).
+VEK_API bool vek_load_resource(const char* name, const char* kind, vek::i_script_engine* engine);
+// Starts one plug-in or site in the calling thread's engine; the engine and
+// the script service are released before they return.
+VEK_API bool vek_load_plugin(const char* plugin_name);
+VEK_API bool vek_load_site(const char* site_name);
+// Loads the environment file at `env_path` (vek_load_environment), then
+// starts the plug-ins named in "VEK_PLUGINS_LIST" and the sites named in
+// "VEK_SITES_LIST" (','-separated, empty names skipped, names taken as
+// written), in the calling thread's engine. The module "vek_http" is loaded
+// before the first site. Stops at the first failure (packages started
+// before it stay started); false then. The engine is released on return,
+// so the variables scripts set in its namespace go with it.
+VEK_API bool vek_init_app(const char* env_path);
 
 // A background task. `run` is true when the task is to do its work, false
 // when it is only to give up what `args` owns (the library is stopping, or

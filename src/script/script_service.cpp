@@ -9,6 +9,7 @@
 #include "platform/module.h"
 #include "platform/thread.h"
 #include "script/script_engine.h"
+#include "script/tcl_quote.h"
 #include "script/thread_serial.h"
 #include "vek/core.h"
 #include "vek/events.h"
@@ -39,17 +40,6 @@ void engine_thread_exit(void* data)
 void* exit_arg(script_engine* engine)
 {
     return static_cast<i_script_engine*>(engine);
-}
-
-// Makes `text` safe inside a double-quoted Tcl word.
-std::string tcl_quoted(const char* text)
-{
-    std::string out;
-    for (const char* p = text; *p != 0; ++p) {
-        if (*p == '\\' || *p == '"' || *p == '$' || *p == '[' || *p == ']') out += '\\';
-        out += *p;
-    }
-    return out;
 }
 
 std::string expanded_file(const char* fmt_var, const char* file_name)

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "test_support.h"
@@ -64,13 +65,34 @@ protected:
     std::string out() { return vek_test::read_text(dir / "out.txt"); }
     std::string err() { return vek_test::read_text(dir / "err.txt"); }
 
-    // The trace file's lines without their time stamps.
-    lines trace()
+    // The trace (or another) file's lines without their time stamps.
+    lines trace(const char* file = "trace.txt")
     {
-        std::istringstream in(vek_test::read_text(dir / "trace.txt"));
+        std::istringstream in(vek_test::read_text(dir / file));
         lines out;
         for (std::string line; std::getline(in, line);) out.push_back(line.size() > 21 ? line.substr(21) : line);
         return out;
+    }
+
+    // Waits up to 10 s for `want` to appear in the trace.
+    bool traced(const std::string& want)
+    {
+        return vek_test::wait_for(
+            [&] {
+                lines t = trace();
+                return std::find(t.begin(), t.end(), want) != t.end();
+            },
+            10000);
+    }
+    // Each of `expected` in the trace, in this order.
+    void expect_in_order(const lines& expected)
+    {
+        lines t = trace();
+        auto at = t.begin();
+        for (const std::string& want : expected) {
+            at = std::find(at, t.end(), want);
+            ASSERT_NE(at, t.end()) << "missing or out of order: " << want;
+        }
     }
 
     fs::path dir;
@@ -93,15 +115,9 @@ TEST_F(VekhostTest, RunsHelloUntilSigtermAndShutsDownInOrder)
     EXPECT_EQ(finish(pid), 0) << err();
     EXPECT_EQ(err(), "");
 
-    const lines expected = {
-        "vek_load_config(" + config + ")", "core::load_library(vek_core)", loaded, "vek_terminate()",
-        "core: releasing services...",     "core: services released."};
+    expect_in_order({"vek_load_config(" + config + ")", "core::load_library(vek_core)", loaded, "vek_terminate()",
+                     "core: releasing services...", "core: services released."});
     lines t = trace();
-    auto at = t.begin();
-    for (const std::string& want : expected) {
-        at = std::find(at, t.end(), want);
-        ASSERT_NE(at, t.end()) << "missing or out of order: " << want;
-    }
     EXPECT_EQ(std::count(t.begin(), t.end(), "core::load_library(vek_http)"), 0);
 }
 
@@ -127,5 +143,72 @@ TEST_F(VekhostTest, ArgumentsAndFailedStepsGiveUsageOrOneLineReasons)
         EXPECT_EQ(err().rfind("vekhost: ", 0), 0u) << err();
     }
 }
+
+#ifdef SHOP_DIR
+// The shop example, copied into the scratch directory (its root).
+class ShopTest : public VekhostTest {
+protected:
+    void SetUp() override
+    {
+        VekhostTest::SetUp();
+        fs::copy(SHOP_DIR, dir, fs::copy_options::recursive);
+        fs::remove_all(dir / "data");  // left by a run in the source tree
+        setenv("PATH", (std::string(SHOP_MODULE_DIRS ":") + std::getenv("PATH")).c_str(), 1);
+    }
+    // Replaces `from` by `to` in shop.env and appends `more`.
+    void edit_env(const std::string& from, const std::string& to, const std::string& more = "")
+    {
+        std::string text = vek_test::read_text(dir / "shop.env");
+        std::size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        std::ofstream(dir / "shop.env") << text.replace(at, from.size(), to) << more;
+    }
+    bool started(const char* plugin) { return fs::exists(dir / "data" / (std::string(plugin) + ".started")); }
+
+    const lines args = {"--trace", "trace.txt", "--log", "log.txt", "config.xml", "shop.env"};
+};
+
+TEST_F(ShopTest, StartsPluginsThenTheSiteAndGreetsAgainAfterTheEnvironmentChanges)
+{
+    pid_t pid = start(args);
+    EXPECT_TRUE(traced("shop_core: [en] Welcome to the vek shop!")) << err();
+    expect_in_order({"vek_init_app('shop.env')", "Loading VEK plugin: 'catalog'...", "Loading VEK plugin: 'audit'...",
+                     "core::load_library(vek_http)", "Loading VEK site: 'storefront'..."});
+    expect_in_order({"vek_init_app('shop.env')", "shop_core: [en] Welcome to the vek shop!"});
+    EXPECT_TRUE(started("catalog") && started("audit"));
+
+    // A new language and a new name, with a modification time the reloader
+    // cannot miss.
+    edit_env("SHOP_LANG =  en", "SHOP_LANG =  de", "SHOP_CURRENCY=EUR\n");
+    timespec later[2] = {{time(nullptr) + 2, 0}, {time(nullptr) + 2, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "shop.env").c_str(), later, 0), 0);
+    EXPECT_TRUE(traced("shop_core: [de] Willkommen im vek-Laden!")) << err();
+    expect_in_order({"Reloading environment configuration file '" + (dir / "shop.env").string() + "'",
+                     "shop_core: [de] Willkommen im vek-Laden!"});
+
+    kill(pid, SIGTERM);
+    EXPECT_EQ(finish(pid), 0) << err();
+    EXPECT_EQ(err(), "");
+}
+
+TEST_F(ShopTest, APluginThatFailsStopsTheStartAndTheHostExitsCleanly)
+{
+    fs::create_directories(dir / "plugins/broken");
+    std::ofstream(dir / "plugins/broken/start.tcl") << "error {the shelves fell over}\n";
+    edit_env("VEK_PLUGINS_LIST=catalog,audit", "VEK_PLUGINS_LIST=catalog,broken,audit");
+    EXPECT_EQ(run(args), 1);
+    EXPECT_EQ(err(), "vekhost: cannot start the application from 'shop.env'\n");
+    EXPECT_EQ(trace("log.txt"), (lines{"vek_init_app('shop.env')",
+                                       "vek_load_plugin('broken'). Error loading plugin. the shelves fell over",
+                                       "Error: couldn`t load VEK plugin: 'broken'."}));
+    EXPECT_TRUE(started("catalog"));
+    EXPECT_FALSE(started("audit"));
+    lines t = trace();
+    for (const char* absent : {"core::load_library(vek_http)", "Loading VEK plugin: 'audit'..."}) {
+        EXPECT_EQ(std::count(t.begin(), t.end(), absent), 0) << absent;
+    }
+    expect_in_order({"Error: couldn`t load VEK plugin: 'broken'.", "vek_terminate()", "core: services released."});
+}
+#endif
 
 }  // namespace

@@ -183,13 +183,24 @@ TEST_F(EnvFileTest, EachChangeIsReloadedOnceEvenUnderConcurrentTicks)
     EXPECT_EQ(traced("Reloading environment configuration file '" + path + "'"), 3);
 }
 
-TEST_F(EnvFileTest, ReadersSeeWholeValuesWhileReloadsAddNames)
+// Environment and translator change under readers: every value read is
+// whole, and a translation once returned keeps its text.
+TEST_F(EnvFileTest, ReadersSeeWholeValuesWhileReloadsAddNamesAndCataloguesChange)
 {
     std::string lines;  // the names added so far
     std::string path = put("app.env", "VEKT_X=" + whole_value(0));
+    auto catalogue = [&](int r) {
+        std::filesystem::create_directories(root / "i18n/en");
+        put("i18n/en/app.lng", "msgid \"a\"\nmsgstr \"" + whole_value(r) + "\"\n", 1000 + r);
+    };
+    catalogue(0);
     ASSERT_TRUE(vek_load_environment(path.c_str()));
     auto_ptr_t<vek::i_object> svc = vek_core()->get_service("svc_string");
+    auto_ptr_t<vek::i_object> tr = vek_core()->get_service("svc_translator");
     vek::i_string_proc* proc = vek_cast_i_string_proc(svc);
+    vek_cast_i_translator(tr)->add_search_path("i18n");
+    vek_cast_i_translator(tr)->add_catalog("app");
+    ASSERT_EQ(vek_translate("a", "en"), whole_value(0));
     std::atomic<bool> done{false};
     std::atomic<int> torn{0};
     auto check = [&](const char* v, std::size_t cut = 0) {
@@ -198,6 +209,8 @@ TEST_F(EnvFileTest, ReadersSeeWholeValuesWhileReloadsAddNames)
     std::vector<std::thread> readers;
     for (int i = 0; i < 8; ++i)
         readers.emplace_back([&, i] {
+            const char* held = vek_translate("a", "en");
+            const std::string held_text = held;
             for (unsigned int n = 0; !done; ++n) {
                 check(plain_getenv("VEKT_X"));
                 char* p = vek_get_absolute_path("${VEKT_X}/f");
@@ -208,16 +221,21 @@ TEST_F(EnvFileTest, ReadersSeeWholeValuesWhileReloadsAddNames)
                 std::free(p);
                 const char* added = plain_getenv(("VEKT_N" + std::to_string(n % 200)).c_str());
                 if (added != nullptr) check(added);
+                check(vek_translate("a", "en"));
+                if (held_text != held) ++torn;
             }
         });
     for (int r = 1; r <= 200; ++r) {
         lines += "VEKT_N" + std::to_string(r) + "=" + whole_value(r) + "\n";
         put("app.env", "VEKT_X=" + whole_value(r) + "\n" + lines, 1000 + r);
-        tick();
+        catalogue(r);
+        tick();  // every sixth tick rescans the catalogues
     }
+    for (int i = 0; i < 6; ++i) tick();
     done = true;
     for (auto& t : readers) t.join();
     EXPECT_EQ(torn.load(), 0);
     EXPECT_TRUE(wait_for([&] { return counter.updates == 200; }));
     EXPECT_EQ(env("VEKT_X"), whole_value(200));
+    EXPECT_EQ(vek_translate("a", "en"), whole_value(200));
 }
