@@ -17,6 +17,8 @@
 
 #include <vek/vek_core.h>
 
+#include "bench_support.h"
+
 namespace {
 
 using clock_type = std::chrono::steady_clock;
@@ -38,16 +40,7 @@ public:
     }
 };
 
-void ensure_library()
-{
-    static bool up = [] {
-        vek_enable_trace(false);
-        vek_initialize();
-        vek_library_entry();
-        return true;
-    }();
-    (void)up;
-}
+using vek_bench::ensure_library;
 
 vek::i_event_proc* event_service()
 {

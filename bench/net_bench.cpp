@@ -28,21 +28,14 @@
 
 #include <vek/vek_core.h>
 
+#include "bench_support.h"
+
 namespace {
 
 using clock_type = std::chrono::steady_clock;
 const size_t k_total = 256u << 20;
 
-void ensure_library()
-{
-    static bool up = [] {
-        vek_enable_trace(false);
-        vek_initialize();
-        vek_library_entry();
-        return true;
-    }();
-    (void)up;
-}
+using vek_bench::ensure_library;
 
 vek::i_socket_service* sockets()
 {

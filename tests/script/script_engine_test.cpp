@@ -14,21 +14,7 @@ public:
 };
 ::testing::Environment* const g_tcl_env = ::testing::AddGlobalTestEnvironment(new tcl_finalizer);
 
-class ScriptEngineTest : public vek_test::script_test {
-protected:
-    void SetUp() override
-    {
-        script_test::SetUp();
-        e = svc->get_script_engine();
-        ASSERT_NE(e, nullptr);
-    }
-    void TearDown() override
-    {
-        vek_release(e);
-        script_test::TearDown();
-    }
-    vek::i_script_engine* e = nullptr;
-};
+class ScriptEngineTest : public vek_test::engine_test {};
 
 TEST_F(ScriptEngineTest, TextRunsInTheNamespaceInitCommandsGlobally)
 {

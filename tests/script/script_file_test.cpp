@@ -7,19 +7,8 @@ namespace {
 using vek_test::count_of;
 using vek_test::tcl_value;
 
-class ScriptFileTest : public vek_test::script_test {
+class ScriptFileTest : public vek_test::engine_test {
 protected:
-    void SetUp() override
-    {
-        script_test::SetUp();
-        e = svc->get_script_engine();
-        ASSERT_NE(e, nullptr);
-    }
-    void TearDown() override
-    {
-        vek_release(e);
-        script_test::TearDown();
-    }
     // The encrypted file format for a file to be called `name`.
     static std::string encrypted(const std::string& name, const std::string& text)
     {
@@ -33,7 +22,6 @@ protected:
         svc->release();
         return out;
     }
-    vek::i_script_engine* e = nullptr;
 };
 
 struct counting_loader {

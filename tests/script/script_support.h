@@ -59,6 +59,23 @@ private:
     env_guard m_env{"VEK_ROOT_PATH", "VEK_SCRIPT_PATH", "NET_IO_SCRIPT_PATH"};
 };
 
+// A script test that holds the calling thread's engine as `e`.
+class engine_test : public script_test {
+protected:
+    void SetUp() override
+    {
+        script_test::SetUp();
+        e = svc->get_script_engine();
+        ASSERT_NE(e, nullptr);
+    }
+    void TearDown() override
+    {
+        vek_release(e);
+        script_test::TearDown();
+    }
+    vek::i_script_engine* e = nullptr;
+};
+
 // A framework (Tcl) thread that runs the jobs it is given, one at a time,
 // until stopped; its thread-exit handlers run when it ends.
 class worker : public vek::object, public vek::thread_creator {
