@@ -27,8 +27,8 @@ const char* const k_tick_event = "VEK_CORE_EVT_BG_TASK";
 // status cannot be read.
 bool time_text(const char* path, char (&out)[24])
 {
-    long long seconds = 0;
-    if (!platform::modification_time(path, &seconds)) return false;
+    unsigned int seconds = 0;
+    if (!platform::file_mtime(path, &seconds)) return false;
     std::snprintf(out, sizeof out, "%d", static_cast<int>(seconds));
     return true;
 }

@@ -59,14 +59,6 @@ long long file_size(const char* path)
     return static_cast<long long>(st.st_size);
 }
 
-bool modification_time(const char* path, long long* seconds)
-{
-    struct stat st;
-    if (::stat(path, &st) != 0) return false;
-    *seconds = static_cast<long long>(st.st_mtime);
-    return true;
-}
-
 bool list_dir(const char* dir, const char* pattern, std::vector<dir_entry>& out)
 {
     DIR* d = ::opendir(dir);

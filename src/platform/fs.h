@@ -24,10 +24,6 @@ bool file_mtime(const char* path, unsigned int* mtime);
 // none or it is a directory.
 long long file_size(const char* path);
 
-// The modification time of whatever exists at `path`, in whole seconds
-// since 1970. False when its status cannot be read.
-bool modification_time(const char* path, long long* seconds);
-
 struct dir_entry {
     std::string name;
     bool is_dir;  // symbolic links followed
