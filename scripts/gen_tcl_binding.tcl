@@ -1,12 +1,13 @@
 # Generates the command tables of the Tcl package "vek_core".
 #
-#   tclsh gen_tcl_binding.tcl TABLE OUT-DIR
+#   tclsh gen_tcl_binding.tcl TABLE OUT-DIR ?INTRO?
 #
 # Reads the declarative TABLE (src/script/tcl_binding/binding_table.tcl)
 # and writes into OUT-DIR:
 #   binding_tables.cpp   types, class records, commands and call shims
 #   commands.tcl         "command NAME FAMILY FORMAT" per command
-#   command_reference.md the commands with their format strings
+#   command_reference.md INTRO (the package's conventions), then every
+#                        command with its format string
 # Refuses a table whose counts are not those of the package.
 
 set expected {interfaces 36 methods 221 casts 34 deletes 36 classes 36 functions 72 owned 41}
@@ -267,8 +268,8 @@ proc function_command {f} {
 
 # ---- read the table ---------------------------------------------------------------
 
-if {[llength $argv] != 2} { fail "usage: tclsh gen_tcl_binding.tcl TABLE OUT-DIR" }
-lassign $argv table_file out_dir
+if {[llength $argv] ni {2 3}} { fail "usage: tclsh gen_tcl_binding.tcl TABLE OUT-DIR ?INTRO?" }
+lassign $argv table_file out_dir intro_file
 if {[catch {source $table_file} err]} { fail "$table_file: $err" }
 
 # The type table: the interfaces, then the pointer types scripts pass.
@@ -479,9 +480,15 @@ write_if_changed [file join $out_dir binding_tables.cpp] $out
 # ---- commands.tcl and the reference ------------------------------------------------
 
 set list {}
-set ref "# Commands of the Tcl package vek_core 0.0\n\nGenerated from binding_table.tcl.\
- Each line: command, family, format string (argument names; optional ones between\
- question marks).\n\n| command | family | format |\n|---|---|---|\n"
+set ref ""
+if {$intro_file ne ""} {
+    set f [open $intro_file r]
+    set ref "[read $f]\n"
+    close $f
+}
+append ref "## Command list\n\nGenerated from binding_table.tcl. Each line: command, family,\
+ format string (argument names; optional ones between question marks).\n\n"
+append ref "| command | family | format |\n|---|---|---|\n"
 foreach c $commands {
     set name [dict get $c name]
     set fam [dict get {method method function function cast cast del delete cls class} [dict get $c fam]]

@@ -31,7 +31,10 @@ for required in vek_initialize vek_terminate vek_core vek_trace vek_create_strin
                 vek_create_col vek_sort_col vek_create_property_manager vek_library_entry \
                 'vek::object::addref' 'vek::thread_creator::create_thread' 'vek::mutex::lock' \
                 Vek_core_Init Vek_core_SafeInit vek_create_script_code vek_cast_i_script_engine \
-                vek_cast_script_service vek_cast_script_file 'vek::script_service::get_script_engine'; do
+                vek_cast_script_service vek_cast_script_file 'vek::script_service::get_script_engine' \
+                vek_tcl_register_object vek_tcl_register_cast vek_tcl_addref vek_tcl_release \
+                vek_release_script_object vek_tcl_test_object _vek_get_script_engine \
+                vek_cast_i_script_object_subsitutor; do
     if ! grep -q -- "^$required" <<< "$symbols"; then
         echo "missing export: $required"
         bad=1

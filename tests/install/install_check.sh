@@ -22,3 +22,20 @@ flags=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs vek_core)
 # shellcheck disable=SC2086
 c++ -o "$prefix/consumer_pc" "$src/tests/install/consumer/main.cpp" $flags
 (cd "$prefix" && VEK_ROOT_PATH="$prefix" "$prefix/consumer_pc")
+
+# The Tcl package: found through the default search path's tcltk
+# directory, one copy of the library, and loadable into a safe interpreter.
+out=$(TCLLIBPATH="$prefix/usr/lib/tcltk" tclsh <<'TCL'
+puts [package require vek_core]
+puts [file type [file join [lindex [glob [file join $env(TCLLIBPATH) vek_core0.0]] 0] vek_core.so]]
+set safe [interp create -safe]
+load {} Vek_core $safe
+puts [$safe eval {package present vek_core}]
+puts [llength [info commands vek_*]]
+TCL
+)
+expected=$'0.0\nlink\n0.0'
+if [ "$(head -n 3 <<< "$out")" != "$expected" ]; then
+    echo "Tcl package check failed: $out"
+    exit 1
+fi
