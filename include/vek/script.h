@@ -54,6 +54,8 @@
 
 struct Tcl_Obj;
 struct Tcl_Interp;
+struct Tcl_Command_;
+typedef struct Tcl_Command_* Tcl_Command;
 
 namespace vek {
 
@@ -134,6 +136,18 @@ public:
 
 protected:
     ~i_script_engine() = default;
+};
+
+// An object that stands for another one before scripts: the script
+// engine tracks the object it names instead of itself.
+class VEK_API i_script_object_subsitutor : public virtual i_object {
+public:
+    // New reference: caller releases. The object this one stands for; null
+    // when there is none.
+    virtual i_object* get_object_pointer() = 0;
+
+protected:
+    ~i_script_object_subsitutor() = default;
 };
 
 class VEK_API i_script_service : public virtual i_object {
@@ -236,6 +250,33 @@ VEK_API vek::script_file* vek_cast_script_file(vek::i_object* obj);
 // New reference: caller releases. Code for `text` wrapped in the namespace
 // vek, usable in the calling thread only; null for null text.
 VEK_API vek::i_script_code* vek_create_script_code(const char* text);
+
+VEK_API vek::i_script_object_subsitutor* vek_cast_i_script_object_subsitutor(vek::i_object* obj);
+
+// Script tracking, shared by the Tcl bindings of every framework module.
+// Each works on the calling thread's script engine and does nothing
+// (0, or true for the test) when the thread has none or `obj` is null. An
+// object that is an i_script_object_subsitutor is replaced by the object it
+// stands for; a null stand-in ends the call (0, nothing, false).
+//
+// Makes `token` the engine's pending command until an addref or cast binds
+// it to an object.
+VEK_API void vek_tcl_register_object(vek::i_object* obj, Tcl_Command token);
+// Binds the pending command to `obj` without counting.
+VEK_API void vek_tcl_register_cast(vek::i_object* obj);
+// Counts one script reference; with `take` also adds one to the object and
+// returns its addref result, else 0.
+VEK_API int vek_tcl_addref(vek::i_object* obj, bool take);
+// Drops one script reference (with `give_back` also the object's); at zero
+// the object's commands are deleted. 0, or 1 for the engine and the core.
+VEK_API int vek_tcl_release(vek::i_object* obj, bool give_back);
+// vek_tcl_release(obj, true).
+VEK_API int vek_release_script_object(vek::i_object* obj);
+// True when the engine knows the object (a script holds it).
+VEK_API bool vek_tcl_test_object(vek::i_object* obj);
+// The calling thread's engine when `addr` is its address (compared, never
+// dereferenced), else null. No reference added.
+VEK_API vek::i_script_engine* _vek_get_script_engine(long addr);
 
 // The Tcl package "vek_core" 0.0 (Tcl `load` finds these by name). TCL_ERROR
 // for a null interpreter.

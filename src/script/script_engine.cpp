@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "script/tcl_binding/runtime.h"
 #include "script/thread_serial.h"
 #include "vek/core.h"
 #include "vek/util.h"
@@ -103,6 +104,8 @@ script_engine::~script_engine()
         }
     }
     m_commands.clear();
+    m_handles.clear();
+    m_handles_of.clear();
     drop_all_refs();
     m_output->release();
     if (t_current == this) t_current = nullptr;
@@ -152,6 +155,8 @@ void script_engine::recycle()
         delete_commands();
     }
     m_commands.clear();
+    m_handles.clear();
+    m_handles_of.clear();
     drop_all_refs();
     m_pending = nullptr;
 }
@@ -163,13 +168,20 @@ void script_engine::delete_commands()
     if (m_pending != nullptr) doomed.push_back(m_pending);
     m_commands.clear();
     m_pending = nullptr;
-    for (Tcl_Command cmd : doomed) Tcl_DeleteCommandFromToken(m_interp, cmd);
+    for (Tcl_Command cmd : doomed) delete_command(cmd);
+}
+
+// The binding's commands may live in any interpreter of this thread.
+void script_engine::delete_command(Tcl_Command cmd)
+{
+    Tcl_Interp* interp = tcl::interp_of(cmd);
+    Tcl_DeleteCommandFromToken(interp != nullptr ? interp : m_interp, cmd);
 }
 
 void script_engine::drop_all_refs()
 {
     // Releasing may run code that touches the table: work on a copy.
-    std::map<i_object*, int> refs;
+    std::unordered_map<i_object*, int> refs;
     refs.swap(m_refs);
     for (auto& entry : refs) {
         for (int i = 0; i < entry.second; ++i) entry.first->release();
@@ -431,12 +443,13 @@ int script_engine::drop_script_ref(i_object* obj, bool give_back)
     if (it == m_refs.end()) return 0;
     if (--it->second < 1) {
         m_refs.erase(it);
+        forget_handles(obj);
         if (m_interp != nullptr) {
             std::vector<Tcl_Command> doomed;
             auto range = m_commands.equal_range(obj);
             for (auto c = range.first; c != range.second; ++c) doomed.push_back(c->second);
             m_commands.erase(range.first, range.second);
-            for (Tcl_Command cmd : doomed) Tcl_DeleteCommandFromToken(m_interp, cmd);
+            for (Tcl_Command cmd : doomed) delete_command(cmd);
         }
     }
     if (give_back) obj->release();
@@ -461,6 +474,25 @@ void script_engine::forget_command(Tcl_Command cmd)
     for (auto it = m_commands.begin(); it != m_commands.end();) {
         it = it->second == cmd ? m_commands.erase(it) : std::next(it);
     }
+}
+
+void script_engine::note_handle(const void* raw, i_object* obj)
+{
+    if (raw == nullptr || !is_owner()) return;
+    if (m_handles.emplace(raw, obj).second) m_handles_of.emplace(obj, raw);
+}
+
+i_object* script_engine::handle_object(const void* raw) const
+{
+    auto it = m_handles.find(raw);
+    return it != m_handles.end() ? it->second : nullptr;
+}
+
+void script_engine::forget_handles(i_object* obj)
+{
+    auto range = m_handles_of.equal_range(obj);
+    for (auto h = range.first; h != range.second; ++h) m_handles.erase(h->second);
+    m_handles_of.erase(range.first, range.second);
 }
 
 }  // namespace vek

@@ -73,6 +73,13 @@ public:
     bool knows(i_object* obj);
     // A command of the binding is being deleted: forget its token.
     void forget_command(Tcl_Command cmd);
+    // The binding made a handle for `raw` (the pointer the handle names),
+    // whose object is `obj`. Forgotten when the object's script count ends
+    // and at recycling.
+    void note_handle(const void* raw, i_object* obj);
+    // The object of a handle this engine made, or null: answers without
+    // reading the object, so a stale handle is refused safely.
+    i_object* handle_object(const void* raw) const;
 
     bool is_owner() const;
     bool is_stale() const { return m_stale; }
@@ -94,6 +101,8 @@ private:
     void recycle();
     void delete_commands();
     void drop_all_refs();
+    void delete_command(Tcl_Command cmd);
+    void forget_handles(i_object* obj);
     void run_init_files(script_service* service);
 
     Tcl_Interp* m_interp;
@@ -105,8 +114,10 @@ private:
     Tcl_Obj* m_prelude;
     std::map<std::string, script_file*> m_files;
     std::atomic<bool> m_in_use;
-    std::multimap<i_object*, Tcl_Command> m_commands;
-    std::map<i_object*, int> m_refs;
+    std::unordered_multimap<i_object*, Tcl_Command> m_commands;
+    std::unordered_map<i_object*, int> m_refs;
+    std::unordered_map<const void*, i_object*> m_handles;
+    std::unordered_multimap<i_object*, const void*> m_handles_of;
     std::atomic<bool> m_stale;
     Tcl_Command m_pending;
     string* m_output;

@@ -81,7 +81,7 @@ TEST_F(ScriptEngineTest, RegisterObjectSetsANamespaceVariableWithOrWithoutACast)
     EXPECT_EQ(cast.substr(17), "_p_vek__i_string");
     EXPECT_EQ(tcl_value(e, "[$cast get_value]"), "hello");
     EXPECT_EQ(tcl_value(e, "[$plain get_value]").substr(0, 15), "<error>");
-    EXPECT_NE(std::string(e->get_error()).find("Invalid method. Must be one of: configure cget addref release"),
+    EXPECT_NE(std::string(e->get_error()).find("Invalid method. Must be one of: configure cget get_interface addref release"),
               std::string::npos);
     e->release();  // recycle (count back to the service's 1)
     e = svc->get_script_engine();

@@ -29,6 +29,7 @@
 #     data         void const *                 (parameter only)
 #     voidp        void *
 #     voidpp       void **
+#     tclobj       Tcl_Obj * (result only: the result itself)
 #     loader       vek_script_file_load_function (parameter only)
 #     handler_fn   vek_event_function           (parameter only)
 #     obj:IFACE    vek::IFACE *
@@ -271,7 +272,7 @@ interface i_script_engine {i_object} {
 interface i_script_code {i_object} {
     method get_thread_id uint
     method set_text bool {text text}
-    method get_compiled_code voidp
+    method get_compiled_code tclobj
     method addref int -hook addref
     method release int -hook release
 }
@@ -432,7 +433,7 @@ function vek_fire_event void {obj:i_event evt} {bool fire_immediately}
 function vek_generate_event void {text event_type} {ll event_id} {obj:i_object event_object} {bool fire_immediately}
 function vek_install_handler void {text event_type} {ll object_id} {obj:i_event_handler handler} {handler_fn callback}
 function vek_uninstall_handler void {text event_type} {ll object_id} {obj:i_event_handler handler} {handler_fn callback}
-function _vek_get_script_engine obj:i_script_engine -owned -calls vek_get_script_engine_at {long addr}
+function _vek_get_script_engine obj:i_script_engine -owned {long addr}
 function vek_create_script_code obj:i_script_code -owned {text text}
 function vek_release int -calls vek_release_script_object {obj:i_object obj}
 function vek_iconv_to_int heap_text {text data}

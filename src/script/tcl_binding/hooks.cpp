@@ -1,0 +1,89 @@
+// The tracking hooks every framework binding calls, on the calling
+// thread's script engine.
+#include "object/cast_impl.h"
+#include "script/script_engine.h"
+#include "vek/script.h"
+
+namespace {
+
+// The object scripts are tracked by: `obj`, or the object it stands for.
+// Null ends the hook. `stand_in` receives the reference the stand-in
+// returned, for the caller to release after use.
+vek::i_object* tracked(vek::i_object* obj, vek::i_object** stand_in)
+{
+    *stand_in = nullptr;
+    vek::i_script_object_subsitutor* sub = vek_cast_i_script_object_subsitutor(obj);
+    if (sub == nullptr) return obj;
+    *stand_in = sub->get_object_pointer();
+    return *stand_in;
+}
+
+// Releases the stand-in's reference when the hook is done with it.
+struct stand_in_ref {
+    vek::i_object* obj = nullptr;
+    ~stand_in_ref()
+    {
+        if (obj != nullptr) obj->release();
+    }
+};
+
+}  // namespace
+
+VEK_DEFINE_CAST(vek::i_script_object_subsitutor, i_script_object_subsitutor)
+
+void vek_tcl_register_object(vek::i_object* obj, Tcl_Command token)
+{
+    vek::script_engine* engine = vek::script_engine::current();
+    if (engine == nullptr || obj == nullptr) return;
+    stand_in_ref ref;
+    obj = tracked(obj, &ref.obj);
+    if (obj != nullptr) engine->set_pending_command(obj, token);
+}
+
+void vek_tcl_register_cast(vek::i_object* obj)
+{
+    vek::script_engine* engine = vek::script_engine::current();
+    if (engine == nullptr || obj == nullptr) return;
+    stand_in_ref ref;
+    obj = tracked(obj, &ref.obj);
+    if (obj != nullptr) engine->bind_pending_cast(obj);
+}
+
+int vek_tcl_addref(vek::i_object* obj, bool take)
+{
+    vek::script_engine* engine = vek::script_engine::current();
+    if (engine == nullptr || obj == nullptr) return 0;
+    stand_in_ref ref;
+    obj = tracked(obj, &ref.obj);
+    return obj != nullptr ? engine->add_script_ref(obj, take) : 0;
+}
+
+int vek_tcl_release(vek::i_object* obj, bool give_back)
+{
+    vek::script_engine* engine = vek::script_engine::current();
+    if (engine == nullptr || obj == nullptr) return 0;
+    stand_in_ref ref;
+    obj = tracked(obj, &ref.obj);
+    return obj != nullptr ? engine->drop_script_ref(obj, give_back) : 0;
+}
+
+int vek_release_script_object(vek::i_object* obj)
+{
+    return vek_tcl_release(obj, true);
+}
+
+bool vek_tcl_test_object(vek::i_object* obj)
+{
+    vek::script_engine* engine = vek::script_engine::current();
+    if (engine == nullptr || obj == nullptr) return true;
+    stand_in_ref ref;
+    obj = tracked(obj, &ref.obj);
+    return obj != nullptr && engine->knows(obj);
+}
+
+vek::i_script_engine* _vek_get_script_engine(long addr)
+{
+    vek::script_engine* engine = vek::script_engine::current();
+    if (engine == nullptr || reinterpret_cast<long>(engine) != addr) return nullptr;
+    return engine;
+}
