@@ -57,7 +57,8 @@ proc vt::eng {body} {
             }
         }
         set ::vt_code [catch {@BODY@} ::vt_msg ::vt_opts]
-        puts "\x01[list $::vt_code $::vt_msg [dict get $::vt_opts -errorcode] [array names ::vt_cov]]"
+        set ::vt_ec [expr {[dict exists $::vt_opts -errorcode] ? [dict get $::vt_opts -errorcode] : ""}]
+        puts "\x01[list $::vt_code $::vt_msg $::vt_ec [array names ::vt_cov]]"
         array unset ::vt_cov
     }]
     set ok [i_script_engine_execute_text $e $script]

@@ -1,11 +1,15 @@
 # Run by sweep.test in a tclsh of its own: calls every command of the
 # package with missing, surplus and bad arguments, and with real objects as
-# self. Writes each call to LOG before making it, so a crash names its
-# call; prints a summary and the results that are not argument errors.
+# self, from call number FIRST on. Writes each call to LOG before making
+# it, so a crash names its call, and the errors that are not argument
+# errors after it. Usage: sweep_child.tcl LOG FIRST
 set ::vt_sweep 1
+lassign $argv log_path first
+set argv {}  ;# not options for tcltest
 source [file join [file dirname [info script]] support.tcl]
-set log [open [lindex $argv 0] w]
+set log [open $log_path w]
 fconfigure $log -buffering line
+set n 0
 
 # One real object per interface, made after the thread's first engine so
 # that it counts them.
@@ -41,17 +45,20 @@ set skip {vek_terminate vek_write_file vek_write_binary_file vek_make_path vek_i
     vek_load_config vek_load_environment i_core_load_library sleepms}
 set no_self {*_release *_addref *_detach i_script_service_get_script_engine}
 
+# Every object's get_interface with a null out-pointer.
+proc null_queries {} {
+    dict for {iface obj} $::pool {call i_object_get_interface $obj $iface NULL}
+}
+
 proc call {args} {
-    puts $::log $args
+    if {[incr ::n] < $::first} return
+    puts $::log [list call $::n $args]
     set code [catch {uplevel #0 $args} msg]
-    incr ::count($code)
     if {$code && ![regexp {^(Wrong number of arguments|Wrong # args\.|TypeError in method|OverflowError in method|Invalid operation over 'NULL' object |No constructor available\.|No matching function for overloaded)} $msg]} {
-        lappend ::odd "$args -> $msg"
+        puts $::log [list odd $::n "$args -> $msg"]
     }
 }
 
-array set count {0 0 1 0}
-set odd {}
 dict for {name spec} $vt::commands {
     lassign $spec family format
     if {$name in $skip} continue
@@ -74,10 +81,10 @@ dict for {name spec} $vt::commands {
     call $name [dict get $pool $iface] {*}[lrepeat [expr {$max - 1}] NULL]
     call $name [dict get $pool $iface] {*}[lrepeat [expr {$max - 1}] x]
 }
-puts "calls: [expr {$count(0) + $count(1)}], ok: $count(0), errors: $count(1)"
-foreach o $odd {puts "odd: $o"}
+null_queries
 vek_release_orig [dict get $pool i_script_engine]
 close $log
 catch {vt::eng {}}
 vek_terminate
+file delete -force $vt::root
 exit 0

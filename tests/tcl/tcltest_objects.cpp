@@ -3,7 +3,8 @@
 // the package itself. create_instance takes a string naming the kind:
 // "udp" (a udp_conn holding "ping"), "event" (type "TCLTEST_EVT", id 7, the
 // factory as its object), "writer", "reader" (over two blocks: type 1 "hi",
-// type 2 "abc"). The
+// type 2 "abc"), "subst" (a substitutor standing for the factory: part of
+// it, counted with it). The
 // factory is also a variable source (get_variable_value gives "<NAME>!")
 // and an event handler. Every object made here counts itself; the service
 // "tcltest_factory" reports the count through get_name.
@@ -31,6 +32,31 @@ struct counted : T {
 
 const unsigned char k_blocks[] = {0, 1, 0, 0, 0, 2, 'h', 'i', 0, 2, 0, 0, 0, 3, 'a', 'b', 'c'};
 
+class factory;
+
+// Stands for its factory before scripts and shares its count, so the
+// references scripts take through it are the factory's.
+class proxy : public virtual vek::i_script_object_subsitutor {
+public:
+    explicit proxy(vek::i_object* owner) : m_owner(owner) {}
+    int addref() override { return m_owner->addref(); }
+    int release() override { return m_owner->release(); }
+    bool get_interface(const char* name, void** pp) override
+    {
+        if (std::strcmp(name, "i_script_object_subsitutor") != 0) return m_owner->get_interface(name, pp);
+        if (pp != nullptr) *pp = static_cast<vek::i_script_object_subsitutor*>(this);
+        return true;
+    }
+    vek::i_object* get_object_pointer() override
+    {
+        m_owner->addref();
+        return m_owner;
+    }
+
+private:
+    vek::i_object* m_owner;
+};
+
 class factory : public vek::object,
                 public virtual vek::i_object_factory,
                 public virtual vek::i_var_subst,
@@ -52,6 +78,9 @@ public:
             made = new counted<vek::event>("TCLTEST_EVT", 7LL, static_cast<vek::i_object*>(this));
         } else if (kind == "writer") {
             made = new counted<vek::binary_data_writer>();
+        } else if (kind == "subst") {
+            addref();
+            return &m_proxy;
         } else if (kind == "reader") {
             made = new counted<vek::binary_data_reader>(static_cast<const void*>(k_blocks),
                                                         static_cast<unsigned int>(sizeof k_blocks));
@@ -88,6 +117,7 @@ public:
 
 private:
     std::string m_name;
+    proxy m_proxy{static_cast<vek::object*>(this)};
 };
 
 }  // namespace
