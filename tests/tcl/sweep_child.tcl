@@ -83,8 +83,9 @@ dict for {name spec} $vt::commands {
 }
 null_queries
 vek_release_orig [dict get $pool i_script_engine]
-close $log
 catch {vt::eng {}}
 vek_terminate
+puts $log end
+close $log
 file delete -force $vt::root
 exit 0
