@@ -88,12 +88,19 @@ i_object* vouched_object(script_engine* engine, void* ptr, const type_info* type
     return nullptr;
 }
 
+// Where an out-parameter the script passed as "NULL" is written: scripts
+// cannot read it, and the operations need not accept null there.
+thread_local void* t_scratch = nullptr;
+
 int convert_object(Tcl_Interp* interp, const param_def& param, Tcl_Obj* arg, value* out)
 {
     out->p = nullptr;
     int len = 0;
     const char* text = Tcl_GetStringFromObj(arg, &len);
-    if (len == 4 && std::memcmp(text, "NULL", 4) == 0) return err_ok;
+    if (len == 4 && std::memcmp(text, "NULL", 4) == 0) {
+        if (param.k == kind::voidpp) out->p = &t_scratch;
+        return err_ok;
+    }
     void* ptr = nullptr;
     const type_info* type = nullptr;
     if (!resolve_handle(interp, arg, &ptr, &type)) return err_type;
@@ -116,6 +123,15 @@ int convert_object(Tcl_Interp* interp, const param_def& param, Tcl_Obj* arg, val
     return err_ok;
 }
 
+// Tcl reads integers up to 2^64-1 as wide integers, wrapped; those above
+// the signed range are held as bignums (a type Tcl does not register, so
+// it is known by its name), which tells them apart.
+bool wide_int(Tcl_Obj* arg, Tcl_WideInt* w)
+{
+    if (Tcl_GetWideIntFromObj(nullptr, arg, w) != TCL_OK) return false;
+    return arg->typePtr == nullptr || std::strcmp(arg->typePtr->name, "bignum") != 0;
+}
+
 bool is_negative_text(const char* s)
 {
     while (*s == ' ' || *s == '\t' || *s == '\n') ++s;
@@ -125,7 +141,7 @@ bool is_negative_text(const char* s)
 int convert_signed(Tcl_Obj* arg, long long lo, long long hi, value* out)
 {
     Tcl_WideInt w = 0;
-    if (Tcl_GetWideIntFromObj(nullptr, arg, &w) != TCL_OK) {
+    if (!wide_int(arg, &w)) {
         const char* s = Tcl_GetString(arg);
         char* end = nullptr;
         errno = 0;
@@ -142,7 +158,7 @@ int convert_signed(Tcl_Obj* arg, long long lo, long long hi, value* out)
 int convert_unsigned(Tcl_Obj* arg, unsigned long long hi, value* out)
 {
     Tcl_WideInt w = 0;
-    if (Tcl_GetWideIntFromObj(nullptr, arg, &w) == TCL_OK && w >= 0) {
+    if (wide_int(arg, &w) && w >= 0) {
         if (static_cast<unsigned long long>(w) > hi) return err_overflow;
         out->u = static_cast<unsigned long long>(w);
         return err_ok;
