@@ -104,6 +104,7 @@ script_engine::~script_engine()
         }
     }
     m_commands.clear();
+    m_command_objects.clear();
     m_handles.clear();
     m_handles_of.clear();
     drop_all_refs();
@@ -155,6 +156,7 @@ void script_engine::recycle()
         delete_commands();
     }
     m_commands.clear();
+    m_command_objects.clear();
     m_handles.clear();
     m_handles_of.clear();
     drop_all_refs();
@@ -167,6 +169,7 @@ void script_engine::delete_commands()
     for (auto& entry : m_commands) doomed.push_back(entry.second);
     if (m_pending != nullptr) doomed.push_back(m_pending);
     m_commands.clear();
+    m_command_objects.clear();
     m_pending = nullptr;
     for (Tcl_Command cmd : doomed) delete_command(cmd);
 }
@@ -423,6 +426,7 @@ void script_engine::bind_pending(i_object* obj)
 {
     if (m_pending != nullptr && m_interp != nullptr) {
         m_commands.emplace(obj, m_pending);
+        m_command_objects[m_pending] = obj;
         m_pending = nullptr;
     }
 }
@@ -447,7 +451,10 @@ int script_engine::drop_script_ref(i_object* obj, bool give_back)
         if (m_interp != nullptr) {
             std::vector<Tcl_Command> doomed;
             auto range = m_commands.equal_range(obj);
-            for (auto c = range.first; c != range.second; ++c) doomed.push_back(c->second);
+            for (auto c = range.first; c != range.second; ++c) {
+                doomed.push_back(c->second);
+                m_command_objects.erase(c->second);
+            }
             m_commands.erase(range.first, range.second);
             for (Tcl_Command cmd : doomed) delete_command(cmd);
         }
@@ -464,16 +471,22 @@ void script_engine::bind_pending_cast(i_object* obj)
 
 bool script_engine::knows(i_object* obj)
 {
-    if (ignored(obj)) return true;
-    return m_refs.count(obj) != 0;
+    return m_refs.count(obj) != 0 || ignored(obj);
 }
 
 void script_engine::forget_command(Tcl_Command cmd)
 {
     if (m_pending == cmd) m_pending = nullptr;
-    for (auto it = m_commands.begin(); it != m_commands.end();) {
-        it = it->second == cmd ? m_commands.erase(it) : std::next(it);
+    auto owner = m_command_objects.find(cmd);
+    if (owner == m_command_objects.end()) return;
+    auto range = m_commands.equal_range(owner->second);
+    for (auto it = range.first; it != range.second; ++it) {
+        if (it->second == cmd) {
+            m_commands.erase(it);
+            break;
+        }
     }
+    m_command_objects.erase(owner);
 }
 
 void script_engine::note_handle(const void* raw, i_object* obj)

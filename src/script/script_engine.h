@@ -71,6 +71,8 @@ public:
     // Binds the pending command to `obj` (after a cast) without counting.
     void bind_pending_cast(i_object* obj);
     bool knows(i_object* obj);
+    // True when a script counts `obj` itself: no stand-in question asked.
+    bool counts(i_object* obj) const { return m_refs.count(obj) != 0; }
     // A command of the binding is being deleted: forget its token.
     void forget_command(Tcl_Command cmd);
     // The binding made a handle for `raw` (the pointer the handle names),
@@ -114,7 +116,9 @@ private:
     Tcl_Obj* m_prelude;
     std::map<std::string, script_file*> m_files;
     std::atomic<bool> m_in_use;
+    // The bound commands by object, and each command's object.
     std::unordered_multimap<i_object*, Tcl_Command> m_commands;
+    std::unordered_map<Tcl_Command, i_object*> m_command_objects;
     std::unordered_map<i_object*, int> m_refs;
     std::unordered_map<const void*, i_object*> m_handles;
     std::unordered_multimap<i_object*, const void*> m_handles_of;

@@ -119,7 +119,11 @@ int convert_object(Tcl_Interp* interp, const param_def& param, Tcl_Obj* arg, val
         return err_ok;
     }
     if (!convert_pointer(type, ptr, param.type, &out->p)) return err_type;
-    if (engine != nullptr && param.type->cls != nullptr && !vek_tcl_test_object(obj)) return err_type;
+    // An object the engine counts itself is known; anything else may be
+    // a stand-in, which the test resolves.
+    if (engine != nullptr && param.type->cls != nullptr && !engine->counts(obj) && !vek_tcl_test_object(obj)) {
+        return err_type;
+    }
     return err_ok;
 }
 

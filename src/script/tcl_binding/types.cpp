@@ -42,9 +42,14 @@ const type_index& index()
 
 const type_info* find_type(const char* name, std::size_t len)
 {
+    // Scripts mostly pass the type they passed last.
+    thread_local const type_info* last = nullptr;
+    if (last != nullptr && std::strncmp(last->name, name, len) == 0 && last->name[len] == 0) return last;
     const auto& map = index().by_name;
     auto it = map.find(std::string_view(name, len));
-    return it != map.end() ? it->second : nullptr;
+    if (it == map.end()) return nullptr;
+    last = it->second;
+    return last;
 }
 
 bool convert_pointer(const type_info* from, void* p, const type_info* to, void** out)
