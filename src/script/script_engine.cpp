@@ -391,8 +391,12 @@ bool script_engine::use_now(script_service* service)
     return true;
 }
 
-void script_engine::set_pending_command(i_object*, Tcl_Command cmd)
+void script_engine::set_pending_command(i_object* obj, Tcl_Command cmd)
 {
+    // The core and the engine are never counted, so nothing would bind
+    // their commands: left pending, the next counted object would take
+    // them over and delete them with its own.
+    if (obj != nullptr && ignored(obj)) return;
     m_pending = cmd;
 }
 
