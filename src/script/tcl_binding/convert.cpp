@@ -104,6 +104,14 @@ int convert_object(Tcl_Interp* interp, const param_def& param, Tcl_Obj* arg, val
     void* ptr = nullptr;
     const type_info* type = nullptr;
     if (!resolve_handle(interp, arg, &ptr, &type)) return err_type;
+    return convert_resolved(param, ptr, type, out);
+}
+
+}  // namespace
+
+int convert_resolved(const param_def& param, void* ptr, const type_info* type, value* out)
+{
+    out->p = nullptr;
     if (ptr == nullptr) return err_ok;
 
     script_engine* engine = type->cls != nullptr ? script_engine::current() : nullptr;
@@ -126,6 +134,8 @@ int convert_object(Tcl_Interp* interp, const param_def& param, Tcl_Obj* arg, val
     }
     return err_ok;
 }
+
+namespace {
 
 // Tcl reads integers up to 2^64-1 as wide integers, wrapped; those above
 // the signed range are held as bignums (a type Tcl does not register, so

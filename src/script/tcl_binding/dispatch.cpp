@@ -115,6 +115,37 @@ bool convertible(const command_def& def, Tcl_Interp* interp, int objc, Tcl_Obj* 
     return true;
 }
 
+// Checks the count, converts, calls and sets the result. `self`, when
+// given, is the object of the object command that called.
+int run_plain(const command_def& def, const instance* self, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    int given = objc - 1;
+    if (given < def.required) return count_error(interp, k_few, def.format, given + 1);
+    if (!def.varargs && given > def.param_count) return count_error(interp, k_many, def.format, def.param_count + 1);
+    bool method = def.fam == family::method;
+    if (method && self == nullptr && std::strcmp(Tcl_GetString(objv[1]), "NULL") == 0) return null_self(interp);
+
+    int count = given < def.param_count ? given : def.param_count;
+    value a[k_max_params];
+    for (int i = 0; i < count; ++i) {
+        int rc = i == 0 && self != nullptr ? convert_resolved(def.params[0], self->ptr, self->type, &a[0])
+                                           : convert_arg(interp, def.params[i], objv[i + 1], &a[i]);
+        if (rc != err_ok) {
+            free_owned(def, a, i);
+            return conversion_error(interp, rc, def.name, i + 1, def.params[i].decl);
+        }
+    }
+    if (method && a[0].p == nullptr) {
+        free_owned(def, a, count);
+        return null_self(interp);
+    }
+    value r;
+    r.u = 0;
+    def.call(a, count, &r);
+    return set_result(interp, def, r);
+}
+
+
 int run_overloaded(const command_def& def, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
     for (int i = 0; i < def.overload_count; ++i) {
@@ -135,30 +166,13 @@ int run_command(const command_def& def, Tcl_Interp* interp, int objc, Tcl_Obj* c
 {
     if (def.overload_count > 0) return run_overloaded(def, interp, objc, objv);
     if (def.fam == family::cls) return class_command(def, interp, objc, objv);
+    return run_plain(def, nullptr, interp, objc, objv);
+}
 
-    int given = objc - 1;
-    if (given < def.required) return count_error(interp, k_few, def.format, given + 1);
-    if (!def.varargs && given > def.param_count) return count_error(interp, k_many, def.format, def.param_count + 1);
-    bool method = def.fam == family::method;
-    if (method && std::strcmp(Tcl_GetString(objv[1]), "NULL") == 0) return null_self(interp);
-
-    int count = given < def.param_count ? given : def.param_count;
-    value a[k_max_params];
-    for (int i = 0; i < count; ++i) {
-        int rc = convert_arg(interp, def.params[i], objv[i + 1], &a[i]);
-        if (rc != err_ok) {
-            free_owned(def, a, i);
-            return conversion_error(interp, rc, def.name, i + 1, def.params[i].decl);
-        }
-    }
-    if (method && a[0].p == nullptr) {
-        free_owned(def, a, count);
-        return null_self(interp);
-    }
-    value r;
-    r.u = 0;
-    def.call(a, count, &r);
-    return set_result(interp, def, r);
+int run_method(const command_def& def, const instance& self, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    if (def.overload_count > 0) return run_overloaded(def, interp, objc, objv);
+    return run_plain(def, &self, interp, objc, objv);
 }
 
 std::string null_filled(const char* msg)

@@ -77,8 +77,8 @@ int object_cmd_body(ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const 
     if (method == nullptr) return invalid_method(interp, inst->type->cls);
 
     // The method command with the handle in place of the method name. The
-    // call may delete this command (a release to zero): `inst` is not
-    // touched after it.
+    // call may delete this command (a release to zero): `inst` is read
+    // only while the arguments are converted, never after the call.
     Tcl_Obj* small[8];
     std::vector<Tcl_Obj*> large;
     Tcl_Obj** args = small;
@@ -89,7 +89,7 @@ int object_cmd_body(ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const 
     args[0] = objv[1];
     args[1] = objv[0];
     for (int i = 2; i < objc; ++i) args[i] = objv[i];
-    return run_command(*method, interp, objc, args);
+    return run_method(*method, *inst, interp, objc, args);
 }
 
 }  // namespace

@@ -65,11 +65,16 @@ void set_object_result(Tcl_Interp* interp, void* ptr, const type_info& type, res
 // Converts `arg` for `param`; err_ok or an error code. Owned texts are
 // malloc'ed into out->hs and belong to the caller until the call.
 int convert_arg(Tcl_Interp* interp, const param_def& param, Tcl_Obj* arg, value* out);
+// Converts an object argument already resolved to its pointer and type.
+int convert_resolved(const param_def& param, void* ptr, const type_info* type, value* out);
 // Sets the conversion error result and error code; returns TCL_ERROR.
 int conversion_error(Tcl_Interp* interp, int code, const char* cmd, int argno, const char* decl);
 
 // ---- commands (dispatch.cpp, object_cmd.cpp) ----
 
+// Runs a method for an object command: `self` is the object the command
+// stands for, so objv[1] need not be resolved again.
+int run_method(const command_def& def, const instance& self, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
 int class_command(const command_def& def, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
 int null_object_cmd(ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
 extern const char k_null_message[];
