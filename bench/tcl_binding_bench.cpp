@@ -455,8 +455,9 @@ std::vector<std::string>& case_order()
 void add(const std::string& name, double ops, std::function<void(benchmark::State&)> fn)
 {
     ops_of()[name] = ops;
-    benchmark::RegisterBenchmark(name.c_str(), [fn](benchmark::State& state) { fn(state); })
-        ->Unit(benchmark::kNanosecond);
+    benchmark::RegisterBenchmark(name.c_str(), [fn](benchmark::State& state) {
+        fn(state);
+    })->Unit(benchmark::kNanosecond);
 }
 
 // A pair of cases that each evaluate prebuilt words once per iteration
@@ -556,8 +557,7 @@ void register_all()
         std::string suffix = "/" + std::to_string(held);
         add_pair(where::engine, "tracked" + suffix + "/method", 1, {"i_string_get_value", "$s"},
                  {"bl_lookup_get_value", "$s"}, held);
-        add_pair(where::engine, "tracked" + suffix + "/object", 1, {"$s", "get_value"}, {"bl_s", "get_value"},
-                 held);
+        add_pair(where::engine, "tracked" + suffix + "/object", 1, {"$s", "get_value"}, {"bl_s", "get_value"}, held);
         add_pair(where::engine, "tracked" + suffix + "/create_release", k_batch, {"create_tracked", k_n.c_str()},
                  {"create_bl_free", k_n.c_str()}, held);
     }
@@ -590,8 +590,7 @@ public:
             auto b = m_ns.find(c + "/binding");
             auto bl = m_ns.find(c + "/baseline");
             if (b == m_ns.end() || bl == m_ns.end()) continue;
-            std::printf("%-36s %14.1f %15.1f %6.2fx\n", c.c_str(), b->second, bl->second,
-                        b->second / bl->second);
+            std::printf("%-36s %14.1f %15.1f %6.2fx\n", c.c_str(), b->second, bl->second, b->second / bl->second);
         }
     }
 

@@ -59,8 +59,8 @@ proc call {args} {
     }
 }
 
-dict for {name spec} $vt::commands {
-    lassign $spec family format
+dict for {name entry} $vt::commands {
+    lassign $entry family format
     if {$name in $skip} continue
     regexp {^([o|]*)[:;]} $format -> letters
     set max [string length [string map {| ""} $letters]]

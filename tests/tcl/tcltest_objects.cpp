@@ -26,7 +26,10 @@ std::atomic<int> g_live{0};
 template <class T>
 struct counted : T {
     template <class... A>
-    explicit counted(A... a) : T(a...) { ++g_live; }
+    explicit counted(A... a) : T(a...)
+    {
+        ++g_live;
+    }
     ~counted() override { --g_live; }
 };
 

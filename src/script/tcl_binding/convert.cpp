@@ -25,17 +25,28 @@ namespace {
 const char* error_name(int code)
 {
     switch (code) {
-    case -12: return "MemoryError";
-    case -11: return "AttributeError";
-    case -10: return "SystemError";
-    case -9: return "ValueError";
-    case -8: return "SyntaxError";
-    case -7: return "OverflowError";
-    case -6: return "ZeroDivisionError";
-    case -5: return "TypeError";
-    case -4: return "IndexError";
-    case -2: return "IOError";
-    default: return "RuntimeError";
+        case -12:
+            return "MemoryError";
+        case -11:
+            return "AttributeError";
+        case -10:
+            return "SystemError";
+        case -9:
+            return "ValueError";
+        case -8:
+            return "SyntaxError";
+        case -7:
+            return "OverflowError";
+        case -6:
+            return "ZeroDivisionError";
+        case -5:
+            return "TypeError";
+        case -4:
+            return "IndexError";
+        case -2:
+            return "IOError";
+        default:
+            return "RuntimeError";
     }
 }
 
@@ -78,7 +89,8 @@ i_object* vouched_object(script_engine* engine, void* ptr, const type_info* type
     // The core and the engine are never counted, and scripts get them
     // without a tracked call.
     i_core* core = vek_core();
-    if (core != nullptr && (ptr == static_cast<void*>(core) || ptr == static_cast<void*>(static_cast<i_object*>(core)))) {
+    if (core != nullptr &&
+        (ptr == static_cast<void*>(core) || ptr == static_cast<void*>(static_cast<i_object*>(core)))) {
         return type->to_object(ptr);
     }
     auto* self = static_cast<i_script_engine*>(engine);
@@ -192,58 +204,68 @@ int convert_unsigned(Tcl_Obj* arg, unsigned long long hi, value* out)
 int convert_arg(Tcl_Interp* interp, const param_def& param, Tcl_Obj* arg, value* out)
 {
     switch (param.k) {
-    case kind::b: {
-        int v = 0;
-        if (Tcl_GetBooleanFromObj(nullptr, arg, &v) != TCL_OK) return err_type;
-        out->b = v != 0;
-        return err_ok;
-    }
-    case kind::i32: return convert_signed(arg, INT_MIN, INT_MAX, out);
-    case kind::i64: return convert_signed(arg, LLONG_MIN, LLONG_MAX, out);
-    case kind::u8: return convert_unsigned(arg, UCHAR_MAX, out);
-    case kind::u16: return convert_unsigned(arg, USHRT_MAX, out);
-    case kind::u32: return convert_unsigned(arg, UINT_MAX, out);
-    case kind::u64: return convert_unsigned(arg, ULLONG_MAX, out);
-    case kind::f32:
-    case kind::f64: {
-        double d = 0;
-        if (Tcl_GetDoubleFromObj(nullptr, arg, &d) != TCL_OK) return err_type;
-        if (param.k == kind::f32 && (d > FLT_MAX || d < -FLT_MAX)) return err_overflow;
-        out->d = d;
-        return err_ok;
-    }
-    case kind::text: out->s = Tcl_GetString(arg); return err_ok;
-    case kind::owned_text: {
-        int len = 0;
-        const char* s = Tcl_GetStringFromObj(arg, &len);
-        out->hs = static_cast<char*>(std::malloc(static_cast<std::size_t>(len) + 1));
-        if (out->hs == nullptr) return -12;
-        std::memcpy(out->hs, s, static_cast<std::size_t>(len) + 1);
-        return err_ok;
-    }
-    case kind::utf16:
-        static_assert(sizeof(Tcl_UniChar) == sizeof(char16_t), "Tcl_UniChar is UTF-16 here");
-        out->w = reinterpret_cast<const char16_t*>(Tcl_GetUnicode(arg));
-        return err_ok;
-    case kind::handler_fn: {
-        // A member function cannot cross as a handle: only "NULL".
-        out->p = nullptr;
-        return std::strcmp(Tcl_GetString(arg), "NULL") == 0 ? err_ok : err_type;
-    }
-    case kind::object:
-    case kind::data:
-    case kind::voidp:
-    case kind::voidpp:
-    case kind::loader: return convert_object(interp, param, arg, out);
-    default: return err_type;
+        case kind::b: {
+            int v = 0;
+            if (Tcl_GetBooleanFromObj(nullptr, arg, &v) != TCL_OK) return err_type;
+            out->b = v != 0;
+            return err_ok;
+        }
+        case kind::i32:
+            return convert_signed(arg, INT_MIN, INT_MAX, out);
+        case kind::i64:
+            return convert_signed(arg, LLONG_MIN, LLONG_MAX, out);
+        case kind::u8:
+            return convert_unsigned(arg, UCHAR_MAX, out);
+        case kind::u16:
+            return convert_unsigned(arg, USHRT_MAX, out);
+        case kind::u32:
+            return convert_unsigned(arg, UINT_MAX, out);
+        case kind::u64:
+            return convert_unsigned(arg, ULLONG_MAX, out);
+        case kind::f32:
+        case kind::f64: {
+            double d = 0;
+            if (Tcl_GetDoubleFromObj(nullptr, arg, &d) != TCL_OK) return err_type;
+            if (param.k == kind::f32 && (d > FLT_MAX || d < -FLT_MAX)) return err_overflow;
+            out->d = d;
+            return err_ok;
+        }
+        case kind::text:
+            out->s = Tcl_GetString(arg);
+            return err_ok;
+        case kind::owned_text: {
+            int len = 0;
+            const char* s = Tcl_GetStringFromObj(arg, &len);
+            out->hs = static_cast<char*>(std::malloc(static_cast<std::size_t>(len) + 1));
+            if (out->hs == nullptr) return -12;
+            std::memcpy(out->hs, s, static_cast<std::size_t>(len) + 1);
+            return err_ok;
+        }
+        case kind::utf16:
+            static_assert(sizeof(Tcl_UniChar) == sizeof(char16_t), "Tcl_UniChar is UTF-16 here");
+            out->w = reinterpret_cast<const char16_t*>(Tcl_GetUnicode(arg));
+            return err_ok;
+        case kind::handler_fn: {
+            // A member function cannot cross as a handle: only "NULL".
+            out->p = nullptr;
+            return std::strcmp(Tcl_GetString(arg), "NULL") == 0 ? err_ok : err_type;
+        }
+        case kind::object:
+        case kind::data:
+        case kind::voidp:
+        case kind::voidpp:
+        case kind::loader:
+            return convert_object(interp, param, arg, out);
+        default:
+            return err_type;
     }
 }
 
 int conversion_error(Tcl_Interp* interp, int code, const char* cmd, int argno, const char* decl)
 {
     const char* name = error_name(code);
-    std::string text = std::string(name) + " in method '" + cmd + "', argument " + std::to_string(argno) +
-                       " of type '" + decl + "'";
+    std::string text =
+        std::string(name) + " in method '" + cmd + "', argument " + std::to_string(argno) + " of type '" + decl + "'";
     Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
     Tcl_SetErrorCode(interp, "SWIG", name, nullptr);
     return TCL_ERROR;

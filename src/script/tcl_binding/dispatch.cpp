@@ -48,53 +48,71 @@ int set_result(Tcl_Interp* interp, const command_def& def, value& r)
 {
     char buf[32];
     switch (def.result) {
-    case kind::none: Tcl_ResetResult(interp); break;
-    case kind::b: Tcl_SetObjResult(interp, Tcl_NewBooleanObj(r.b)); break;
-    case kind::i32: Tcl_SetObjResult(interp, Tcl_NewIntObj(static_cast<int>(r.i))); break;
-    case kind::i64: Tcl_SetObjResult(interp, Tcl_NewWideIntObj(r.i)); break;
-    case kind::u8:
-    case kind::u16: Tcl_SetObjResult(interp, Tcl_NewIntObj(static_cast<int>(r.u))); break;
-    case kind::u32:
-        if (r.u >= 0x7FFFFFFFu) {
-            std::snprintf(buf, sizeof buf, "%lu", static_cast<unsigned long>(r.u));
-            Tcl_SetObjResult(interp, Tcl_NewStringObj(buf, -1));
-        } else {
+        case kind::none:
+            Tcl_ResetResult(interp);
+            break;
+        case kind::b:
+            Tcl_SetObjResult(interp, Tcl_NewBooleanObj(r.b));
+            break;
+        case kind::i32:
+            Tcl_SetObjResult(interp, Tcl_NewIntObj(static_cast<int>(r.i)));
+            break;
+        case kind::i64:
+            Tcl_SetObjResult(interp, Tcl_NewWideIntObj(r.i));
+            break;
+        case kind::u8:
+        case kind::u16:
             Tcl_SetObjResult(interp, Tcl_NewIntObj(static_cast<int>(r.u)));
-        }
-        break;
-    case kind::u64:
-        if (r.u > 0x7FFFFFFFFFFFFFFFull) {
-            std::snprintf(buf, sizeof buf, "%llu", r.u);
-            Tcl_SetObjResult(interp, Tcl_NewStringObj(buf, -1));
-        } else {
-            Tcl_SetObjResult(interp, Tcl_NewWideIntObj(static_cast<Tcl_WideInt>(r.u)));
-        }
-        break;
-    case kind::f32:
-    case kind::f64: Tcl_SetObjResult(interp, Tcl_NewDoubleObj(r.d)); break;
-    case kind::text: Tcl_SetObjResult(interp, text_obj(r.s)); break;
-    case kind::heap_text:
-        Tcl_SetObjResult(interp, text_obj(r.hs));
-        std::free(r.hs);
-        break;
-    case kind::heap_utf16:
-        if (r.hw != nullptr) {
-            Tcl_SetObjResult(interp, Tcl_NewUnicodeObj(reinterpret_cast<const Tcl_UniChar*>(r.hw), -1));
-            std::free(r.hw);
-        } else {
+            break;
+        case kind::u32:
+            if (r.u >= 0x7FFFFFFFu) {
+                std::snprintf(buf, sizeof buf, "%lu", static_cast<unsigned long>(r.u));
+                Tcl_SetObjResult(interp, Tcl_NewStringObj(buf, -1));
+            } else {
+                Tcl_SetObjResult(interp, Tcl_NewIntObj(static_cast<int>(r.u)));
+            }
+            break;
+        case kind::u64:
+            if (r.u > 0x7FFFFFFFFFFFFFFFull) {
+                std::snprintf(buf, sizeof buf, "%llu", r.u);
+                Tcl_SetObjResult(interp, Tcl_NewStringObj(buf, -1));
+            } else {
+                Tcl_SetObjResult(interp, Tcl_NewWideIntObj(static_cast<Tcl_WideInt>(r.u)));
+            }
+            break;
+        case kind::f32:
+        case kind::f64:
+            Tcl_SetObjResult(interp, Tcl_NewDoubleObj(r.d));
+            break;
+        case kind::text:
+            Tcl_SetObjResult(interp, text_obj(r.s));
+            break;
+        case kind::heap_text:
+            Tcl_SetObjResult(interp, text_obj(r.hs));
+            std::free(r.hs);
+            break;
+        case kind::heap_utf16:
+            if (r.hw != nullptr) {
+                Tcl_SetObjResult(interp, Tcl_NewUnicodeObj(reinterpret_cast<const Tcl_UniChar*>(r.hw), -1));
+                std::free(r.hw);
+            } else {
+                Tcl_ResetResult(interp);
+            }
+            break;
+        case kind::tclobj:
+            if (r.p != nullptr) {
+                Tcl_SetObjResult(interp, static_cast<Tcl_Obj*>(r.p));
+            } else {
+                Tcl_ResetResult(interp);
+            }
+            break;
+        case kind::object:
+        case kind::voidp:
+            set_object_result(interp, r.p, *def.result_type, def.hook);
+            break;
+        default:
             Tcl_ResetResult(interp);
-        }
-        break;
-    case kind::tclobj:
-        if (r.p != nullptr) {
-            Tcl_SetObjResult(interp, static_cast<Tcl_Obj*>(r.p));
-        } else {
-            Tcl_ResetResult(interp);
-        }
-        break;
-    case kind::object:
-    case kind::voidp: set_object_result(interp, r.p, *def.result_type, def.hook); break;
-    default: Tcl_ResetResult(interp); break;
+            break;
     }
     return TCL_OK;
 }
@@ -144,7 +162,6 @@ int run_plain(const command_def& def, const instance* self, Tcl_Interp* interp, 
     def.call(a, count, &r);
     return set_result(interp, def, r);
 }
-
 
 int run_overloaded(const command_def& def, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
@@ -202,20 +219,20 @@ std::string null_filled(const char* msg)
         }
         filled = true;
         char conv = *end;
-        std::string spec;
+        std::string directive;
         for (const char* c = p; c < end; ++c) {
-            if (std::strchr("hlLqjzt", *c) == nullptr) spec += *c;
+            if (std::strchr("hlLqjzt", *c) == nullptr) directive += *c;
         }
-        spec += conv;
+        directive += conv;
         char buf[256] = "";
         if (conv == 's' || conv == 'p') {
-            std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<void*>(nullptr));
+            std::snprintf(buf, sizeof buf, directive.c_str(), static_cast<void*>(nullptr));
         } else if (std::strchr("diouxXc", conv) != nullptr) {
-            std::snprintf(buf, sizeof buf, spec.c_str(), 0);
+            std::snprintf(buf, sizeof buf, directive.c_str(), 0);
         } else if (std::strchr("eEfFgGaA", conv) != nullptr) {
-            std::snprintf(buf, sizeof buf, spec.c_str(), 0.0);
+            std::snprintf(buf, sizeof buf, directive.c_str(), 0.0);
         } else {
-            std::snprintf(buf, sizeof buf, "%s", spec.c_str());
+            std::snprintf(buf, sizeof buf, "%s", directive.c_str());
         }
         out += buf;
         p = end + 1;

@@ -7,7 +7,6 @@
 // it never touches the object.
 #include <cstring>
 #include <new>
-#include <unordered_map>
 
 #include "script/script_engine.h"
 #include "script/tcl_binding/runtime.h"
@@ -19,13 +18,6 @@ namespace {
 
 constexpr std::size_t k_digits = 2 * sizeof(void*);
 
-// The interpreter of every object command of this thread, so the engine
-// can delete a command wherever the thread made it. A plain pointer, freed
-// when the last command goes: Tcl may delete interpreters after the
-// thread's C++ thread-local objects are gone.
-using interp_map = std::unordered_map<Tcl_Command, Tcl_Interp*>;
-thread_local interp_map* t_interps = nullptr;
-
 int hex_value(char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
@@ -36,13 +28,6 @@ int hex_value(char c)
 void delete_instance(ClientData cd)
 {
     auto* inst = static_cast<instance*>(cd);
-    if (t_interps != nullptr) {
-        t_interps->erase(inst->token);
-        if (t_interps->empty()) {
-            delete t_interps;
-            t_interps = nullptr;
-        }
-    }
     script_engine* engine = script_engine::current();
     if (engine != nullptr) engine->forget_command(inst->token);
     delete inst;
@@ -93,17 +78,16 @@ Tcl_Command create_object_command(Tcl_Interp* interp, const char* name, void* pt
     make_handle(ptr, type, inst->handle);
     inst->ptr = ptr;
     inst->type = &type;
+    inst->interp = interp;
     inst->token = Tcl_CreateObjCommand(interp, name, object_cmd, inst, delete_instance);
-    if (t_interps == nullptr) t_interps = new interp_map;
-    (*t_interps)[inst->token] = interp;
     return inst->token;
 }
 
 Tcl_Interp* interp_of(Tcl_Command cmd)
 {
-    if (t_interps == nullptr) return nullptr;
-    auto it = t_interps->find(cmd);
-    return it != t_interps->end() ? it->second : nullptr;
+    Tcl_CmdInfo info;
+    if (!Tcl_GetCommandInfoFromToken(cmd, &info) || info.objProc != object_cmd) return nullptr;
+    return static_cast<instance*>(info.objClientData)->interp;
 }
 
 void set_object_result(Tcl_Interp* interp, void* ptr, const type_info& type, result_hook hook)

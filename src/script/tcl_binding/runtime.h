@@ -47,13 +47,15 @@ struct instance {
     void* ptr;
     const type_info* type;
     Tcl_Command token;
+    Tcl_Interp* interp;  // the one the command lives in
 };
 
 int object_cmd(ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
 // Creates the object command `name` for `ptr` (replacing any command of
 // that name) and returns its token.
 Tcl_Command create_object_command(Tcl_Interp* interp, const char* name, void* ptr, const type_info& type);
-// The interpreter an object command of this thread lives in, or null.
+// The interpreter an object command of this package lives in; null for
+// other commands.
 Tcl_Interp* interp_of(Tcl_Command cmd);
 
 // Sets the result to the handle of `ptr`, making its object command when
