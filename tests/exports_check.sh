@@ -10,22 +10,27 @@ inc=$2
 public_classes=$(grep -rhoE '(class|struct) VEK_API [a-z_0-9]+' "$inc" | awk '{print $3}' | sort -u)
 symbols=$(nm -D --defined-only "$lib" | awk '{print $3}' | c++filt)
 
+# One pass: strip the prefixes the compiler adds for tables and thunks,
+# then accept vek_ functions, entry points and members of public classes.
 bad=0
-while IFS= read -r sym; do
-    [ -z "$sym" ] && continue
-    case "$sym" in
-        vek_*|Vek_*|_vek_*|sleepms*|ntohll*) continue ;;
-    esac
-    # Strip the prefixes the compiler adds for tables and thunks.
-    name=$(printf '%s\n' "$sym" | sed -E 's/^(typeinfo name for|typeinfo for|vtable for|VTT for|(non-)?virtual thunk to|covariant return thunk to) //')
-    case "$name" in
-        vek::*)
-            cls=$(printf '%s\n' "$name" | sed -E 's/^vek::([a-z_0-9]+).*/\1/')
-            if grep -qx -- "$cls" <<< "$public_classes"; then continue; fi ;;
-    esac
-    echo "not public API: $sym"
+not_public=$(awk -v classes="$public_classes" '
+    BEGIN { n = split(classes, list, "\n"); for (i = 1; i <= n; i++) public[list[i]] = 1 }
+    /^(vek_|Vek_|_vek_|sleepms|ntohll)/ { next }
+    {
+        name = $0
+        sub(/^(typeinfo name for|typeinfo for|vtable for|VTT for|(non-)?virtual thunk to|covariant return thunk to) /, "", name)
+        if (name ~ /^vek::/) {
+            cls = name
+            sub(/^vek::/, "", cls)
+            match(cls, /^[a-z_0-9]+/)
+            if (substr(cls, 1, RLENGTH) in public) next
+        }
+        print "not public API: " $0
+    }' <<< "$symbols")
+if [ -n "$not_public" ]; then
+    echo "$not_public"
     bad=1
-done <<< "$symbols"
+fi
 
 for required in vek_initialize vek_terminate vek_core vek_trace vek_create_string \
                 vek_create_col vek_sort_col vek_create_property_manager vek_library_entry \
