@@ -152,47 +152,6 @@ TEST_F(TclBindingTest, HooksTrackTheObjectAStandInNamesAndGiveItsReferenceBack)
     EXPECT_EQ(probe::live, 0);
 }
 
-TEST_F(TclBindingTest, ScriptHandlesEndWithTheirCountOrTheEngineAndStaleOnesAreRefused)
-{
-    auto* p = held(new probe("p"));
-    ASSERT_TRUE(e->register_object(p, "h", "vek_cast_i_named_object"));
-    EXPECT_EQ(count_of(p), 2);
-    const std::string h = tcl_value(e, "$h");
-    EXPECT_EQ(tcl_value(e, "[$h get_name]"), "p");
-    ASSERT_TRUE(e->execute_text("$h addref; i_named_object_release $h"));
-    EXPECT_EQ(count_of(p), 2);
-    EXPECT_EQ(tcl_value(e, "[$h release]/[llength [info commands _*_p_vek__i_*object]]"), "0/0");
-    EXPECT_EQ(count_of(p), 1);
-    EXPECT_FALSE(e->execute_text(("i_named_object_get_name " + h).c_str()));
-    EXPECT_EQ(std::string(e->get_error()).rfind("TypeError in method 'i_named_object_get_name', argument 1", 0), 0u)
-        << e->get_error();
-    EXPECT_FALSE(e->execute_text(("vek_cast_i_named_object " + h).c_str()));  // any command refuses it
-    EXPECT_EQ(std::string(e->get_error()).rfind("TypeError in method", 0), 0u) << e->get_error();
-    e->release();
-
-    // Recycling gives back what scripts held and removes their commands,
-    // also after a script renamed one of them away.
-    e = svc->get_script_engine();
-    ASSERT_TRUE(e->register_object(p, "h", "vek_cast_i_named_object"));
-    ASSERT_TRUE(
-        e->execute_text("$h addref; set c [vek_create_col]; $c add_item $h; "
-                        "set n [$c get_item_by_name p]; rename $h {}"));
-    EXPECT_EQ(count_of(p), 5);  // registration, addref, the collection, get_item_by_name
-    const std::string c = tcl_value(e, "$c");
-    e->release();
-    e = svc->get_script_engine();
-    EXPECT_EQ(count_of(p), 1);
-    EXPECT_EQ(tcl_value(e, "[llength [info commands " + c + "]][llength [info commands _*_p_vek__i_*object]]"), "00");
-
-    // Only the calling thread's engine answers to its address.
-    const long self = reinterpret_cast<long>(dynamic_cast<void*>(e));
-    EXPECT_EQ(tcl_value(e, "[_vek_get_script_engine " + std::to_string(self) + "]"),
-              tcl_value(e, "$vek_script_engine"));
-    EXPECT_EQ(tcl_value(e, "[_vek_get_script_engine " + std::to_string(self + 8) + "]"), "NULL");
-    p->release();
-    EXPECT_EQ(probe::live, 0);
-}
-
 // Collections and strings made, linked, cast and released by a script;
 // sets `leftover` to the object commands the rounds left behind.
 const char k_rounds[] = R"(
