@@ -189,9 +189,9 @@ proc format_string {name params required varargs} {
     return $text
 }
 
-# The shim body for `target` (a C++ callee expression taking the argument
-# list) over params, with `given` arguments passed explicitly and defaults
-# for the rest (functions) or a fixed count (overloads).
+# The C++ argument expressions for params from index `first` on: all of
+# them with defaults for the missing ones (functions, `fixed` empty), or
+# exactly the first `fixed` (one overload of a method).
 proc call_args {params first fixed} {
     set args {}
     set i $first
@@ -315,8 +315,6 @@ if {[llength $commands] != 399} { fail "[llength $commands] commands, the packag
 
 # ---- write binding_tables.cpp ------------------------------------------------------
 
-proc ident {name} { string map {- _} $name }
-
 set out {}
 proc emit {line} { global out; append out $line \n }
 
@@ -399,9 +397,6 @@ proc command_record {c id} {
     set format ""
     if {[dict get $c fam] ne "cls"} {
         set format [format_string [dict get $c name] [dict get $c params] [dict get $c required] [dict get $c varargs]]
-        if {[dict get $c varargs]} {
-            set format [format_string [dict get $c name] [concat [dict get $c params] {{... ...}}] [dict get $c required] 1]
-        }
     }
     set ::format_of([dict get $c name]) $format
     set cls nullptr
