@@ -10,11 +10,17 @@ namespace {
 
 typedef const char* (*text_export)();
 
-// The text an optional export returns, or "" without the export.
+// The text an optional export returns, or "" without the export or when
+// it throws (a module's exception never crosses into the core).
 const char* exported_text(void* handle, const char* name)
 {
     auto fn = reinterpret_cast<text_export>(platform::module_symbol(handle, name));
-    const char* text = fn != nullptr ? fn() : nullptr;
+    const char* text = nullptr;
+    try {
+        if (fn != nullptr) text = fn();
+    } catch (...) {
+        text = nullptr;
+    }
     return text != nullptr ? text : "";
 }
 

@@ -1,5 +1,6 @@
 // Loading modules into the core through the entry protocol.
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,23 @@ bool resolve_file(std::string& candidate)
     return vek_file_exists(candidate.c_str());
 }
 
+// Calls the module's entry and its readiness test. A module's exception
+// stops at this boundary: it makes a failed entry, logged with its text.
+bool run_entry(vek_library* lib, entry_function entry, initialized_function initialized)
+{
+    const char* what = nullptr;
+    try {
+        entry();
+        return initialized();
+    } catch (const std::exception& ex) {
+        what = ex.what();
+    } catch (...) {
+        what = "unknown exception";
+    }
+    vek_log(0, "core::load_library(%s): the entry of '%s' threw: %s", lib->get_path(), lib->get_name(), what);
+    return false;
+}
+
 // Runs the module's entry between the two load events. True when the
 // module reports itself initialised.
 bool enter_module(vek_library* lib, entry_function entry, initialized_function initialized)
@@ -59,8 +77,7 @@ bool enter_module(vek_library* lib, entry_function entry, initialized_function i
     auto* e = new event("VEK_CORE_EVT_LOAD_LIBRARY", 0, lib);
     e->addref();
     vek_fire_event(e, true);
-    entry();
-    bool ready = initialized();
+    bool ready = run_entry(lib, entry, initialized);
     if (ready) {
         e->set_event_type("VEK_CORE_EVT_POST_LOAD_LIBRARY");
         vek_fire_event(e, true);

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "vek/core.h"
@@ -257,8 +258,13 @@ bool socket_service::drain_udp(const entry& e, char* buffer)
         int from_len = platform::k_sockaddr_in_size;
         auto* peer_addr = reinterpret_cast<sockaddr_in*>(from);
         long n = platform::socket_recvfrom(e.socket, buffer, k_recv_buffer, peer_addr, &from_len);
-        if (n <= 0) {
-            if (n == 0 || vek_net_error()) close_udp(e.host.c_str(), e.port);
+        if (n == 0) {
+            // An empty datagram is a datagram, not the end of a stream.
+            count_empty_datagram(e.port);
+            continue;
+        }
+        if (n < 0) {
+            if (vek_net_error()) close_udp(e.host.c_str(), e.port);
             return i != 0;
         }
         char peer[64] = "";
@@ -271,6 +277,18 @@ bool socket_service::drain_udp(const entry& e, char* buffer)
         conn->release();
     }
     return true;
+}
+
+void socket_service::count_empty_datagram(unsigned short port)
+{
+    ++m_empty_total;
+    ++m_empty_untraced;
+    unsigned int now = platform::now_seconds();
+    if (now == m_empty_traced_at) return;
+    m_empty_traced_at = now;
+    vek_trace("socket_service: dropped %llu empty datagram(s) on port %u (%llu in all)", m_empty_untraced,
+              static_cast<unsigned int>(port), m_empty_total);
+    m_empty_untraced = 0;
 }
 
 bool socket_service::on_default(i_event* ev)

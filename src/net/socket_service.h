@@ -4,7 +4,8 @@
 // One thread (started by the constructor) makes passes over the socket
 // table in ascending handle order: one accept per TCP entry, up to 1024
 // datagrams per UDP entry, each queued as an event with the entry's port as
-// id. A pass that found something is followed at once by the next;
+// id. An empty datagram is dropped and counted (traced at most once a
+// second); it never closes the port. A pass that found something is followed at once by the next;
 // otherwise the thread waits (at most 50 ms) until one of the table's
 // sockets or the wake-up descriptor is readable. open, close and the
 // destructor write the wake-up descriptor, so the thread sees a changed
@@ -79,6 +80,9 @@ private:
     // REQUIRES: m_guard held.
     bool accept_one(const entry& e);
     bool drain_udp(const entry& e, char* buffer);
+    // REQUIRES: m_guard held. Counts a dropped empty datagram; traces the
+    // count at most once a second.
+    void count_empty_datagram(unsigned short port);
     void wait_for_work();
     bool on_default(i_event* ev);
 
@@ -86,6 +90,9 @@ private:
     mutex m_guard;
     std::map<unsigned short, int> m_ports;
     int m_wake_fd;
+    unsigned long long m_empty_total = 0;
+    unsigned long long m_empty_untraced = 0;
+    unsigned int m_empty_traced_at = 0;
 };
 
 }  // namespace vek

@@ -15,9 +15,15 @@ bool local_time(std::time_t t, std::tm* out)
     return localtime_r(&t, out) != nullptr;
 }
 
-long long make_local_time(std::tm* fields)
+bool make_local_time(std::tm* fields, long long* out)
 {
-    return static_cast<long long>(::mktime(fields));
+    // mktime's -1 is also a real time (one second before 1970 UTC); a
+    // successful call always fills in the weekday, a failed one leaves it.
+    fields->tm_wday = -1;
+    std::time_t t = ::mktime(fields);
+    if (t == static_cast<std::time_t>(-1) && fields->tm_wday == -1) return false;
+    *out = static_cast<long long>(t);
+    return true;
 }
 
 void init_time_zone()

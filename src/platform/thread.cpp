@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <mutex>
+#include <string>
 
 namespace vek {
 namespace platform {
@@ -31,7 +33,14 @@ Tcl_ThreadCreateType tcl_thread_main(ClientData data)
 void init_tcl_once()
 {
     static std::once_flag once;
-    std::call_once(once, [] { Tcl_FindExecutable(""); });
+    std::call_once(once, [] {
+        // Tcl learns the locale's character set with setlocale(LC_CTYPE, "")
+        // and leaves it set; the host's locale stays the host's.
+        const char* current = std::setlocale(LC_CTYPE, nullptr);
+        std::string saved = current != nullptr ? current : "C";
+        Tcl_FindExecutable("");
+        std::setlocale(LC_CTYPE, saved.c_str());
+    });
 }
 
 bool create_thread(thread_entry entry, void* arg)

@@ -54,7 +54,8 @@ public:
     unsigned int get_absolute() override
     {
         m_tm.tm_isdst = -1;
-        return to_absolute(platform::make_local_time(&m_tm));
+        long long t = 0;
+        return platform::make_local_time(&m_tm, &t) ? to_absolute(t) : 0;
     }
 
     bool set_absolute(unsigned int val) override
@@ -112,8 +113,10 @@ unsigned int vek_calc_time(unsigned int year, unsigned int month, unsigned int d
     fields.tm_min = static_cast<int>(minute);
     fields.tm_sec = static_cast<int>(second);
     fields.tm_isdst = -1;
-    long long t = vek::platform::make_local_time(&fields);
-    if (t < 0) return 0;
+    long long t = 0;
+    if (!vek::platform::make_local_time(&fields, &t)) return 0;
+    // The local reading of the first hours of 1970 is negative east of UTC;
+    // only the final result must fit.
     if (calc_from_utc) t += vek::local_time_zone() + 3600LL * vek::time_zone_dst();
     return vek::to_absolute(t);
 }

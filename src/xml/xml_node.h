@@ -109,9 +109,8 @@ private:
 };
 
 // The path walk behind select_nodes and select_single_node: appends the
-// nodes that `xpath` reaches from `start` to `out`, in document order. In
-// single mode, the scan of one node's children stops at its first complete
-// match.
+// nodes that `xpath` reaches from `start` to `out`, in document order, each
+// once. In single mode the walk stops at its first complete match.
 void xml_select(xml_node* start, const char* xpath, object_col* out, bool single);
 
 template <class Fn>

@@ -1,10 +1,19 @@
 // The path walk: slash-separated steps, each naming children (optionally
 // with one "[attr=value]" test), or "." / "" (stay) and ".." (the parent).
-// The walk is depth-first with an explicit stack, so results come in
-// document order and a long path cannot exhaust the call stack.
+//
+// The walk is depth-first with an explicit stack, so a long path cannot
+// exhaust the call stack. Each step's result is a set: a node that a ".."
+// step brings the walk back to is expanded once per step, never again. That
+// keeps the work linear in the tree's size for each step (a path like
+// "b/../b/../b" would otherwise double its result at every "..") and the
+// results unique. Depth-first order with that rule is still document order:
+// the nodes at one step are first reached in document order, so their
+// children are, and so are their parents (nodes at one depth in document
+// order have their parents in document order).
 #include <cstring>
 #include <new>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "xml/xml_node.h"
@@ -18,8 +27,9 @@ bool is_test_separator(char c)
     return c == '[' || c == '=' || c == ']';
 }
 
-// A step that names children.
+// One step of a path: up to the parent, or down to the children that match.
 struct step {
+    bool up = false;
     bool has_name = false;
     std::string name;
     std::string attr;
@@ -27,19 +37,18 @@ struct step {
     std::string value;
 };
 
-// One level of the walk: the node whose children are scanned, the step
-// they must match, the rest of the path, and the next child to look at.
+// One level of the walk: the node whose children are scanned for step
+// `index`, and the next child to look at.
 struct frame {
     xml_node* node;
-    step match;
-    const char* rest;
+    size_t index;
     unsigned int next;
 };
 
 // Splits "name[attr=value]" the way strtok does with the separators
 // '[', '=' and ']': runs of separators count as one, leading ones are
 // skipped, and missing pieces stay empty.
-step parse_step(const char* text, size_t len)
+step parse_child_step(const char* text, size_t len)
 {
     step s;
     if (std::memchr(text, '[', len) == nullptr) {
@@ -60,37 +69,29 @@ step parse_step(const char* text, size_t len)
     return s;
 }
 
-// Follows the "." / "" / ".." steps at the front of `path`. True when a
-// step naming children remains: `node` is then the node whose children it
-// names, `path` points at it and `len` is its length. False when the walk
-// selects nothing from here.
-bool resolve(xml_node*& node, const char*& path, size_t& len)
+// The steps of `path`, with "." and "" dropped. Empty when the path selects
+// nothing at all: its last step must name children, since a path that ends
+// in "", "." or ".." has no step left to match.
+std::vector<step> parse_path(const char* path)
 {
+    std::vector<step> steps;
     for (;;) {
         const char* slash = std::strchr(path, '/');
-        len = slash != nullptr ? static_cast<size_t>(slash - path) : std::strlen(path);
-        const char* rest = slash != nullptr ? slash + 1 : path + len;
-        if (len == 0 && *path != '/') return false;
-        if (len == 0 || (len == 1 && path[0] == '.')) {
-            path = rest;
-            continue;
-        }
+        size_t len = slash != nullptr ? static_cast<size_t>(slash - path) : std::strlen(path);
+        bool last = slash == nullptr;
         if (len == 2 && path[0] == '.' && path[1] == '.') {
-            node = node->parent();
-            if (node == nullptr) return false;
-            path = rest;
-            continue;
+            steps.emplace_back();
+            steps.back().up = true;
+        } else if (len != 0 && !(len == 1 && path[0] == '.')) {
+            steps.push_back(parse_child_step(path, len));
+        } else if (last) {
+            steps.clear();
         }
-        return true;
+        if (last) break;
+        path = slash + 1;
     }
-}
-
-void push_walk(std::vector<frame>& stack, xml_node* node, const char* path)
-{
-    size_t len = 0;
-    if (!resolve(node, path, len)) return;
-    const char* rest = path[len] == '/' ? path + len + 1 : path + len;
-    stack.push_back(frame{node, parse_step(path, len), rest, 0});
+    if (!steps.empty() && steps.back().up) steps.clear();
+    return steps;
 }
 
 bool qualifies(xml_node* child, const step& s)
@@ -100,28 +101,76 @@ bool qualifies(xml_node* child, const step& s)
     return s.value.empty() || s.value == child->get_attribute(s.attr.c_str());
 }
 
+class path_walk {
+public:
+    path_walk(const char* xpath, object_col* out, bool single) : m_steps(parse_path(xpath)), m_out(out), m_single(single)
+    {
+        // Before the first ".." every node is reached by one route only.
+        m_first_up = m_steps.size();
+        for (size_t i = 0; i < m_steps.size(); ++i) {
+            if (m_steps[i].up) {
+                m_first_up = i;
+                break;
+            }
+        }
+        if (m_first_up < m_steps.size()) m_seen.resize(m_steps.size() + 1);
+    }
+
+    void run(xml_node* start)
+    {
+        if (m_steps.empty()) return;
+        enter(start, 0);
+        while (!m_stack.empty() && !m_done) {
+            frame& f = m_stack.back();
+            xml_node* child = f.node->child_at(f.next++);
+            if (child == nullptr) {
+                m_stack.pop_back();
+                continue;
+            }
+            if (qualifies(child, m_steps[f.index])) enter(child, f.index + 1);
+        }
+    }
+
+private:
+    // `node` is where the walk stands after `index` steps.
+    void enter(xml_node* node, size_t index)
+    {
+        while (index < m_steps.size() && m_steps[index].up) {
+            node = node->parent();
+            if (node == nullptr) return;
+            ++index;
+        }
+        if (!first_visit(node, index)) return;
+        if (index < m_steps.size()) {
+            m_stack.push_back(frame{node, index, 0});
+            return;
+        }
+        m_out->add_item(node, false);
+        m_done = m_single;
+    }
+
+    bool first_visit(xml_node* node, size_t index)
+    {
+        if (index <= m_first_up) return true;
+        return m_seen[index].insert(node).second;
+    }
+
+    std::vector<step> m_steps;
+    object_col* m_out;
+    bool m_single;
+    bool m_done = false;
+    size_t m_first_up = 0;
+    // The nodes already reached after each step, kept from the first ".." on.
+    std::vector<std::unordered_set<xml_node*>> m_seen;
+    std::vector<frame> m_stack;
+};
+
 }  // namespace
 
 void xml_select(xml_node* start, const char* xpath, object_col* out, bool single)
 {
     try {
-        std::vector<frame> stack;
-        push_walk(stack, start, xpath);
-        while (!stack.empty()) {
-            frame& f = stack.back();
-            xml_node* child = f.node->child_at(f.next++);
-            if (child == nullptr) {
-                stack.pop_back();
-                continue;
-            }
-            if (!qualifies(child, f.match)) continue;
-            if (*f.rest != '\0') {
-                push_walk(stack, child, f.rest);
-                continue;
-            }
-            out->add_item(child, false);
-            if (single) stack.pop_back();
-        }
+        path_walk(xpath, out, single).run(start);
     } catch (const std::bad_alloc&) {
         // What was found so far stays in `out`.
     }

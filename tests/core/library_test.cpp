@@ -181,20 +181,25 @@ TEST_F(LibraryTest, ModulesShortOfTheProtocol)
     EXPECT_FALSE(vek_library_loaded("mod_no_init"));
     EXPECT_EQ(vek_core()->get_service("svc_mod_no_init"), nullptr);
 
-    // Not ready: announced, listed, but the load fails.
+    // Not ready: announced, listed, but the load fails. An entry that throws
+    // fails the same way, with a log line.
     EXPECT_EQ(load("mod_false"), nullptr);
     EXPECT_EQ(rec.events(), names{"load:mod_false"});
     EXPECT_TRUE(vek_library_loaded("mod_false"));
+    vek_test::trace_to_stdout();
+    std::string out = failed_load("mod_throw");
+    EXPECT_NE(out.find("/mod_throw.so): the entry of 'mod_throw' threw: no database\n"), std::string::npos) << out;
+    vek_enable_trace(false);
 
     // Without name and version the library has empty ones, not vek_core's.
     EXPECT_NE(load("mod_anon"), nullptr);
-    EXPECT_EQ(rec.events(), (names{"load:mod_false", "load:", "post:"}));
-    EXPECT_EQ(rec.seen[1].version, "");
-    EXPECT_EQ(library_names(), (names{"mod_false", ""}));
+    EXPECT_EQ(rec.events(), (names{"load:mod_false", "load:mod_throw", "load:", "post:"}));
+    EXPECT_EQ(rec.seen[2].version, "");
+    EXPECT_EQ(library_names(), (names{"mod_false", "mod_throw", ""}));
 
     // The path of the failed load is taken: its handle comes back now, unannounced.
     EXPECT_NE(load("mod_false"), nullptr);
-    EXPECT_EQ(rec.seen.size(), 3u);
+    EXPECT_EQ(rec.seen.size(), 4u);
 }
 
 TEST_F(LibraryTest, BadInputAndLoadErrorsYieldNullWithTheirTraceLines)

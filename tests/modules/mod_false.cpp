@@ -1,9 +1,17 @@
-// A library that reports that it could not get ready.
+// A library that reports that it could not get ready; built as mod_throw,
+// its entry throws instead.
+#include <stdexcept>
+
 #include <vek/vek_core.h>
 
 #define MOD_EXPORT extern "C" __attribute__((visibility("default")))
 
-MOD_EXPORT void vek_library_entry() {}
+MOD_EXPORT void vek_library_entry()
+{
+#ifdef MOD_THROW
+    throw std::runtime_error("no database");
+#endif
+}
 
 MOD_EXPORT bool vek_library_initialized()
 {
@@ -12,5 +20,9 @@ MOD_EXPORT bool vek_library_initialized()
 
 MOD_EXPORT const char* vek_library_name()
 {
+#ifdef MOD_THROW
+    return "mod_throw";
+#else
     return "mod_false";
+#endif
 }

@@ -131,15 +131,20 @@ TEST_F(udp_test, bursts_arrive_once_each_and_whole)
     EXPECT_EQ(rx.text(200), std::string(65507, 'w'));
 }
 
-TEST_F(udp_test, an_empty_datagram_closes_the_entry)
+TEST_F(udp_test, empty_datagrams_are_dropped_counted_and_leave_the_port_open)
 {
+    vek_test::trace_to_stdout();
+    testing::internal::CaptureStdout();
     send_to_port("");
-    ASSERT_TRUE(wait_for([&] { return svc->get_port_socket(port) == -1; }));
-    EXPECT_FALSE(svc->close_udp("127.0.0.1", port));
-    EXPECT_EQ(rx.count(), 0u);
-    ASSERT_TRUE(svc->open_udp("127.0.0.1", port));
+    send_to_port("");
     send_to_port("again");
-    EXPECT_TRUE(wait_for([&] { return rx.count() == 1; }));
+    ASSERT_TRUE(wait_for([&] { return rx.count() == 1; }));
+    vek_enable_trace(false);
+    std::string trace = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rx.text(0), "again");
+    EXPECT_NE(svc->get_port_socket(port), -1);
+    std::string line = "socket_service: dropped 1 empty datagram(s) on port " + std::to_string(port) + " (1 in all)";
+    EXPECT_NE(trace.find(line), std::string::npos) << trace;
 }
 
 // A flood on the UDP port must neither starve accepts nor hold up the

@@ -92,9 +92,14 @@ TEST(Charset, ConvertsBetweenCodePages)
     }
 }
 
-TEST(Charset, CodePageZeroIsTheLocaleCharset)
+TEST(Charset, CodePageZeroIsTheLocaleCharsetTheHostSet)
 {
+    // Starting the library (and Tcl with it) leaves the host's locale alone.
     ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
+    setenv("LANG", "C.UTF-8", 1);
+    ASSERT_TRUE(vek_initialize());
+    EXPECT_STREQ(std::setlocale(LC_CTYPE, nullptr), "C");
+    vek_terminate();
     std::string ascii;
     for (int c = 1; c < 128; ++c) ascii += static_cast<char>(c);
     EXPECT_EQ(take(vek_iconv_to_ext(take(vek_iconv_to_int(ascii.c_str())).c_str())), ascii);

@@ -110,6 +110,11 @@ TEST_F(TimeTest, BerlinFollowsDaylightSavingAcrossTheSkippedAndRepeatedHours)
     // Read as UTC, with today's daylight saving rather than the date's.
     EXPECT_EQ(vek_calc_time(2009, 1, 14, 0, 0, 0, true), 1231891200u + 3600u * dst);
     EXPECT_EQ(vek_calc_time(2009, 7, 14, 0, 0, 0, true), 1247529600u + 3600u * dst - 3600u);
+    // The first hour of 1970 is before 1970 here, yet fine as UTC (mktime's
+    // -1 at 00:59:59 included).
+    EXPECT_EQ(vek_calc_time(1970, 1, 1, 0, 30, 0), 0u);
+    EXPECT_EQ(vek_calc_time(1970, 1, 1, 0, 30, 0, true), 1800u + 3600u * dst);
+    EXPECT_EQ(vek_calc_time(1970, 1, 1, 0, 59, 59, true), 3599u + 3600u * dst);
 
     EXPECT_EQ(text(1238288399, 3600), "2009-03-29 01:59:59");
     EXPECT_EQ(text(1238288400, 3600), "2009-03-29 03:00:00");
