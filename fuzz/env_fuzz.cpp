@@ -26,16 +26,23 @@ bool has_any(const char* s, const char* set)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    // The file reader hands over text that ends at its first NUL.
-    std::string text(reinterpret_cast<const char*>(data), size);
-    const char* begin = text.c_str();
-    const char* end = begin + std::strlen(begin);
-    vek::parse_env_text(begin, [&](const vek::env_assignment& a) {
-        bool ok = a.line >= begin && a.line + a.line_length <= end && *a.name != '\0' && trimmed(a.name) &&
-                  trimmed(a.value) && !has_any(a.name, "=\r\n#") && !has_any(a.value, "\r\n#") &&
-                  std::memchr(a.line, '=', a.line_length) != nullptr &&
-                  std::strlen(a.name) + std::strlen(a.value) < a.line_length;
-        if (!ok) std::abort();
-    });
+    const char* begin = reinterpret_cast<const char*>(data);
+    const char* end = begin + size;
+    unsigned int last_line = 0;
+    vek::parse_env_text(
+        begin, size,
+        [&](const vek::env_assignment& a) {
+            bool ok = a.line >= begin && a.line + a.line_length <= end && *a.name != '\0' && trimmed(a.name) &&
+                      trimmed(a.value) && !has_any(a.name, "=\r\n#") && !has_any(a.value, "\r\n#") &&
+                      std::memchr(a.line, '=', a.line_length) != nullptr &&
+                      std::memchr(a.line, '\0', a.line_length) == nullptr &&
+                      std::strlen(a.name) + std::strlen(a.value) < a.line_length && a.line_number > last_line;
+            if (!ok) std::abort();
+            last_line = a.line_number;
+        },
+        [&](unsigned int number, const char*) {
+            if (number <= last_line) std::abort();
+            last_line = number;
+        });
     return 0;
 }

@@ -76,13 +76,16 @@ protected:
 // The watch list of environment files, registered as the service
 // "env_config_reloader" by the first successful vek_load_environment. On
 // every "VEK_CORE_EVT_BG_TASK" (a pool thread, once a second) it compares
-// each file's modification time, in whole seconds, with the one it keeps;
-// a changed file is traced as "Reloading environment configuration file
-// '%s'", read again, and announced by a queued "VEK_CORE_EVT_ENV_UPDATED"
-// (identifier 0, no object). The compare-and-store of a time is done under
-// the list's lock, so overlapping ticks reload one change once. A file that
-// disappears stays listed and is read again when it comes back with another
-// time; files are never removed. Answers "env_config_reloader".
+// each file's stamp (modification time to the nanosecond, size, device and
+// inode) with the one it keeps; a changed file is traced as "Reloading
+// environment configuration file '%s'", read again, and announced by a
+// queued "VEK_CORE_EVT_ENV_UPDATED" (identifier 0, no object). A changed
+// file whose last line has no line end yet is held back (traced once) until
+// it has stayed unchanged for a whole second. The compare-and-store of a
+// stamp is done under the list's
+// lock, so overlapping ticks reload one change once. A file that
+// disappears stays listed and is read again when it comes back changed;
+// files are never removed. Answers "env_config_reloader".
 class VEK_API env_config_reloader : public object {
 public:
     // Installs the tick handler (with object identifier 0).
@@ -100,8 +103,7 @@ private:
     void check_file(i_named_string* entry);
 
     // named_string items: name the absolute path, value the last seen
-    // modification time as "%d". REQUIRES: m_files locked to read or
-    // change a value.
+    // stamp as text. REQUIRES: m_files locked to read or change a value.
     object_col* m_files;
     std::atomic<int> m_checks;  // tick handlers running
 };
@@ -147,9 +149,10 @@ VEK_API bool vek_load_config(const char* file_path);
 // at any run of CR and LF; '#' starts a comment anywhere; the name ends at
 // the first '='; a name whose last character is '^' (before trimming) sets
 // the variable only when it is unset; name and value are trimmed and
-// ${NAME} references in the value are replaced; lines without '=' or with
-// an empty name are skipped. False for a null path or an unreadable file
-// (which is then not watched).
+// ${NAME} references in the value are replaced; lines without '=' are
+// skipped, and so are lines with an empty name or a NUL byte, each with a
+// trace line naming the file and the line. False for a null path or an
+// unreadable file (which is then not watched).
 VEK_API bool vek_load_environment(const char* path);
 // No reference added.
 VEK_API vek::env_config_reloader* vek_cast_env_config_reloader(vek::i_object* obj);

@@ -1,6 +1,8 @@
 // The configuration file: environment variables to set and libraries to
 // load, highest priority first.
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -43,8 +45,8 @@ vek::i_xml_node* node_at(vek::i_object_col* col, unsigned int pos)
 
 // Sets each variable before reading the next, so a value may refer to the
 // variables above it. A value that cannot be formed leaves its variable
-// alone.
-void set_variables(vek::i_object_col* variables, vek::i_string_proc* proc)
+// alone; a name the environment cannot hold is traced and skipped.
+void set_variables(const char* file, vek::i_object_col* variables, vek::i_string_proc* proc)
 {
     unsigned int count = variables->get_count();
     for (unsigned int i = 0; i < count; ++i) {
@@ -54,9 +56,44 @@ void set_variables(vek::i_object_col* variables, vek::i_string_proc* proc)
         char* formed = std::strcmp(var->get_attribute("type"), "path") == 0 ? vek_get_absolute_path(value)
                                                                             : proc->process(value, nullptr);
         if (formed == nullptr) continue;
-        vek::platform::set_env(var->get_attribute("name"), formed);
+        const char* name = var->get_attribute("name");
+        if (!vek::platform::set_env(name, formed)) {
+            vek_trace("vek_load_config(%s): variable '%s' not set: invalid name", file, name);
+        }
         std::free(formed);
     }
+}
+
+// The "priority" attribute read as atoi reads it (leading blanks, a sign,
+// digits, the rest ignored). False when the number does not fit an int,
+// where atoi would give a wrapped value.
+bool read_priority(vek::i_xml_node* lib, int* priority)
+{
+    errno = 0;
+    long value = std::strtol(lib->get_attribute("priority"), nullptr, 10);
+    if (errno == ERANGE || value < INT_MIN || value > INT_MAX) return false;
+    *priority = static_cast<int>(value);
+    return true;
+}
+
+// Traces each library that applies here with a priority out of range and
+// takes it out of the document. False when one of them has no
+// "ignore_error": the configuration is then refused before anything loads.
+bool drop_bad_priorities(const char* file, vek::i_object_col* libs)
+{
+    bool ok = true;
+    unsigned int count = libs->get_count();
+    for (unsigned int i = 0; i < count; ++i) {
+        auto_ptr_t<vek::i_xml_node> lib = node_at(libs, i);
+        int priority = 0;
+        if (!lib.is_ok() || !applies_here(lib) || read_priority(lib, &priority)) continue;
+        vek_trace("vek_load_config(%s): library '%s': priority '%s' is out of range", file,
+                  lib->get_attribute("path"), lib->get_attribute("priority"));
+        if (std::atoi(lib->get_attribute("ignore_error")) == 0) ok = false;
+        auto_ptr_t<vek::i_xml_node> parent = lib->get_parent_node();
+        if (parent.is_ok()) parent->remove_child(lib);
+    }
+    return ok;
 }
 
 // New reference: caller releases. The library to load next: the highest
@@ -70,8 +107,8 @@ vek::i_xml_node* pick_library(vek::i_object_col* libs)
     for (unsigned int i = 0; i < count; ++i) {
         vek::i_xml_node* lib = node_at(libs, i);
         if (lib == nullptr) continue;
-        int priority = std::atoi(lib->get_attribute("priority"));
-        if (priority > best_priority && applies_here(lib)) {
+        int priority = -1;
+        if (read_priority(lib, &priority) && priority > best_priority && applies_here(lib)) {
             vek_release(best);
             best = lib;
             best_priority = priority;
@@ -85,9 +122,11 @@ vek::i_xml_node* pick_library(vek::i_object_col* libs)
 // Loads the libraries in priority order, taking each out of the document
 // once it is done. False when a library without "ignore_error" fails; the
 // ones loaded before it stay loaded.
-bool load_libraries(vek::i_xml_node* root, vek::i_xml_node* libraries)
+bool load_libraries(const char* file, vek::i_xml_node* root, vek::i_xml_node* libraries)
 {
     auto_ptr_t<vek::i_object_col> selected = root->select_nodes("libraries/library");
+    if (selected.is_ok() && !drop_bad_priorities(file, selected)) return false;
+    if (selected.is_ok()) selected = root->select_nodes("libraries/library");
     while (selected.is_ok()) {
         auto_ptr_t<vek::i_xml_node> lib = pick_library(selected);
         if (!lib.is_ok()) return true;
@@ -125,6 +164,6 @@ bool vek_load_config(const char* file_path)
 
     auto_ptr_t<vek::i_object_col> variables = root->select_nodes("variables/variable");
     auto_ptr_t<vek::i_xml_node> libraries = root->select_single_node("libraries");
-    if (variables.is_ok()) set_variables(variables, proc);
-    return libraries.is_ok() ? load_libraries(root, libraries) : true;
+    if (variables.is_ok()) set_variables(file_path, variables, proc);
+    return libraries.is_ok() ? load_libraries(file_path, root, libraries) : true;
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "core/env_loader.h"
 #include "object/cast_impl.h"
@@ -23,37 +24,62 @@ namespace {
 const char* const k_service_name = "env_config_reloader";
 const char* const k_tick_event = "VEK_CORE_EVT_BG_TASK";
 
-// The file's modification time as the watch list keeps it; false when its
-// status cannot be read.
-bool time_text(const char* path, char (&out)[24])
+// Follows the stamp of a file whose last line had no line end when it was
+// read (a writer may be in the middle of that line), then the second of the
+// core's clock when that was seen.
+const char* const k_unfinished = " unfinished since ";
+
+// The file's version as the watch list keeps it: modification time to the
+// nanosecond, size, device and inode. False when its status cannot be read.
+bool stamp_text(const char* path, std::string& out)
 {
-    unsigned int seconds = 0;
-    if (!platform::file_mtime(path, &seconds)) return false;
-    std::snprintf(out, sizeof out, "%d", static_cast<int>(seconds));
+    platform::file_stamp st;
+    if (!platform::stamp_file(path, &st)) return false;
+    char text[96];
+    std::snprintf(text, sizeof text, "%lld.%09ld %lld %llu:%llu", st.seconds, st.nanoseconds, st.size, st.device,
+                  st.inode);
+    out = text;
     return true;
 }
 
-// Applies every assignment of the file at `path`. False when "svc_string"
-// is missing or the file cannot be read.
-bool apply_env_file(const char* path)
+bool ends_its_last_line(i_binary* bytes)
+{
+    unsigned int size = bytes->get_data_size();
+    const char* data = static_cast<const char*>(bytes->get_data());
+    return size == 0 || data[size - 1] == '\n' || data[size - 1] == '\r';
+}
+
+// Applies every assignment of the file read from `path`. False when
+// "svc_string" is missing.
+bool apply_env_text(const char* path, i_binary* bytes)
 {
     i_core* core = vek_core();
     if (core == nullptr) return false;
     auto_ptr_t<i_object> svc = core->get_service("svc_string");
     i_string_proc* proc = vek_cast_i_string_proc(svc);
     if (proc == nullptr) return false;
-    char* text = vek_read_file(path);
-    if (text == nullptr) return false;
-    parse_env_text(text, [&](const env_assignment& a) {
-        char* value = proc->process(a.value, nullptr);
-        if (value == nullptr || !platform::set_env(a.name, value, !a.only_if_unset)) {
-            vek_trace("Environment file '%s': Error setting environment from line: %.*s", path,
-                      static_cast<int>(a.line_length), a.line);
-        }
-        std::free(value);
-    });
-    std::free(text);
+    parse_env_text(
+        static_cast<const char*>(bytes->get_data()), bytes->get_data_size(),
+        [&](const env_assignment& a) {
+            char* value = proc->process(a.value, nullptr);
+            if (value == nullptr || !platform::set_env(a.name, value, !a.only_if_unset)) {
+                vek_trace("Environment file '%s': Error setting environment from line: %.*s", path,
+                          static_cast<int>(a.line_length), a.line);
+            }
+            std::free(value);
+        },
+        [&](unsigned int number, const char* reason) {
+            vek_trace("Environment file '%s', line %u: %s, line skipped", path, number, reason);
+        });
     return true;
+}
+
+// Reads the file at `path` and applies it. False when it cannot be read or
+// "svc_string" is missing.
+bool apply_env_file(const char* path)
+{
+    auto_ptr_t<i_binary> bytes = vek_read_binary_file(path);
+    return bytes.is_ok() && apply_env_text(path, bytes);
 }
 
 }  // namespace
@@ -83,11 +109,11 @@ void env_config_reloader::add_file(const char* path)
 {
     char* absolute = vek_get_absolute_path(path);
     if (absolute == nullptr) return;
-    char stamp[24];
+    std::string stamp;
     if (m_files != nullptr && vek_file_exists(absolute)) {
         mutex_locker lock(m_files);
-        if (m_files->get_item_pos(absolute) < 0 && time_text(absolute, stamp)) {
-            named_string* entry = new (std::nothrow) named_string(absolute, stamp);
+        if (m_files->get_item_pos(absolute) < 0 && stamp_text(absolute, stamp)) {
+            named_string* entry = new (std::nothrow) named_string(absolute, stamp.c_str());
             if (entry != nullptr) m_files->add_item(entry, false);
         }
     }
@@ -112,20 +138,42 @@ bool env_config_reloader::on_bg_task(i_event*)
     return true;
 }
 
+// The stamp is taken before the file is read, so a change made while it is
+// read gives a new stamp and the next tick reads the file again. A file
+// whose last line has no line end is held back until it has stayed
+// unchanged for a whole second: its writer may be in the middle of that
+// line.
 void env_config_reloader::check_file(i_named_string* entry)
 {
     const char* path = entry->get_name();
+    std::string stamp;
+    bool settled = false;
     {
-        // The time is read under the lock too: a check that read it earlier
-        // must not store an older time over a newer one.
+        // The stamp is read under the lock too: a check that read it
+        // earlier must not store an older stamp over a newer one.
         mutex_locker lock(m_files);
-        char stamp[24];
-        if (!time_text(path, stamp)) return;  // gone for now; it stays listed
-        if (std::strcmp(entry->get_value(), stamp) == 0) return;
-        entry->set_value(stamp);
+        if (!stamp_text(path, stamp)) return;  // gone for now; it stays listed
+        std::string kept = entry->get_value();
+        if (stamp == kept) return;
+        std::string held = stamp + k_unfinished;
+        if (kept.compare(0, held.size(), held) == 0) {
+            unsigned long since = std::strtoul(kept.c_str() + held.size(), nullptr, 10);
+            if (vek_get_curr_time() < since + 2) return;
+            settled = true;
+        }
+        entry->set_value(stamp.c_str());
+    }
+    auto_ptr_t<i_binary> bytes = vek_read_binary_file(path);
+    if (!bytes.is_ok()) return;
+    if (!settled && !ends_its_last_line(bytes)) {
+        mutex_locker lock(m_files);
+        if (stamp != entry->get_value()) return;
+        entry->set_value((stamp + k_unfinished + std::to_string(vek_get_curr_time())).c_str());
+        vek_trace("Environment file '%s': its last line has no line end yet, waiting", path);
+        return;
     }
     vek_trace("Reloading environment configuration file '%s'", path);
-    if (apply_env_file(path)) vek_generate_event("VEK_CORE_EVT_ENV_UPDATED", 0, nullptr, false);
+    if (apply_env_text(path, bytes)) vek_generate_event("VEK_CORE_EVT_ENV_UPDATED", 0, nullptr, false);
 }
 
 }  // namespace vek

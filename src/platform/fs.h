@@ -2,6 +2,7 @@
 #ifndef VEK_PLATFORM_FS_H
 #define VEK_PLATFORM_FS_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,42 @@ bool file_mtime(const char* path, unsigned int* mtime);
 // The size in bytes of the non-directory entry at `path`; -1 when there is
 // none or it is a directory.
 long long file_size(const char* path);
+
+// What tells one version of a file from the next: the modification time to
+// the nanosecond, the size, and the device and inode (a file replaced by
+// rename is a new inode even when time and size repeat).
+struct file_stamp {
+    long long seconds = 0;
+    long nanoseconds = 0;
+    long long size = 0;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+
+    bool operator==(const file_stamp& o) const
+    {
+        return seconds == o.seconds && nanoseconds == o.nanoseconds && size == o.size && device == o.device &&
+               inode == o.inode;
+    }
+    bool operator!=(const file_stamp& o) const { return !(*this == o); }
+};
+
+// True when a non-directory entry exists at `path` (symbolic links
+// followed); its stamp goes to *out.
+bool stamp_file(const char* path, file_stamp* out);
+
+// Replaces the contents of the file at `path` (created when missing) with
+// `size` bytes, so that no reader and no crash ever sees a part: the bytes
+// go to a new file in the same directory, which is flushed to the disk and
+// then renamed over `path`. A symbolic link is written through; an existing
+// file keeps its permission bits. On any failure the old file stays as it
+// was, and the result is false with the system's reason in *error.
+bool replace_file(const char* path, const void* data, std::size_t size, std::string* error);
+
+// Appends `size` bytes to the file at `path` (created when missing) and
+// flushes them to the disk. On any failure the file is cut back to its old
+// length (or removed, when this call created it), and the result is false
+// with the system's reason in *error.
+bool append_file(const char* path, const void* data, std::size_t size, std::string* error);
 
 struct dir_entry {
     std::string name;

@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "platform/fs.h"
+#include "vek/core.h"
 #include "vek/util.h"
 
 namespace {
@@ -87,25 +89,19 @@ vek::i_binary* vek_read_binary_file(const char* file_path)
     return bin;
 }
 
+// The new contents are written whole or not at all: a crash, a full disk
+// or a failed write leaves the old file as it was and gives false.
 bool vek_write_binary_file(const char* file_path, const void* data, unsigned int data_size, bool append)
 {
     if (file_path == nullptr || *file_path == '\0' || data == nullptr) return false;
     char* path = vek_get_absolute_path(file_path);
     if (path == nullptr) return false;
-    std::FILE* f = std::fopen(path, append ? "ab" : "wb");
+    std::string error;
+    bool ok = append ? vek::platform::append_file(path, data, data_size, &error)
+                     : vek::platform::replace_file(path, data, data_size, &error);
+    if (!ok) vek_trace("vek_write_binary_file(%s): %s", path, error.c_str());
     std::free(path);
-    if (f == nullptr) return false;
-    const char* bytes = static_cast<const char*>(data);
-    std::size_t done = 0;
-    while (done < data_size) {
-        std::size_t n = std::fwrite(bytes + done, 1, data_size - done, f);
-        if (n == 0) break;
-        done += n;
-    }
-    // A short write is not reported: callers only learn whether the file
-    // could be opened.
-    std::fclose(f);
-    return true;
+    return ok;
 }
 
 bool vek_write_file(const char* file_path, const char* data, bool append)

@@ -13,6 +13,8 @@
 
 #include "object/cast_impl.h"
 #include "object/interface_query.h"
+#include "platform/fs.h"
+#include "vek/core.h"
 #include "vek/util.h"
 
 namespace vek {
@@ -249,13 +251,15 @@ i_xml_node* xml_proc::create_node(const char* name)
 bool xml_proc::write_file(i_xml_node* node, const char* file_path, bool format)
 {
     if (node == nullptr || file_path == nullptr || *file_path == '\0') return false;
-    // Text mode and binary mode write the same bytes here.
-    std::FILE* file = std::fopen(file_path, "w");
-    if (file == nullptr) return false;
+    // Text mode and binary mode write the same bytes here. The old file
+    // stays whole until the new one is: no crash or full disk leaves a part.
     char* markup = node->get_xml(format);
-    bool written = markup != nullptr && std::fputs(markup, file) >= 0;
+    if (markup == nullptr) return false;
+    std::string error;
+    bool written = platform::replace_file(file_path, markup, std::strlen(markup), &error);
+    if (!written) vek_trace("xml_proc::write_file(%s): %s", file_path, error.c_str());
     std::free(markup);
-    return std::fclose(file) == 0 && written;
+    return written;
 }
 
 }  // namespace vek

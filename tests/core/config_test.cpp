@@ -76,16 +76,24 @@ TEST_F(ConfigTest, UnreadableFilesAndMissingServicesGiveFalseAndTraceOnlyTheCall
 
 TEST_F(ConfigTest, MissingAttributesReadAsEmptyOrZero)
 {
-    // The valueless variable is set to "", the nameless one is skipped; the
-    // pathless library of priority "high" (0) fails without ignore_error.
+    // The valueless variable is set to "", the nameless one is skipped with
+    // a trace line; the pathless library of priority "high" (0) fails
+    // without ignore_error. A priority beyond int is an error, not "never":
+    // skipped with ignore_error, else nothing loads.
     write("c.xml",
           "<c><variables><variable name='CFG_EMPTY'/><variable value='x'/></variables>"
           "<libraries><library priority='3' ignore_error='1'/><library name='n' priority='high'/>"
-          "<library path='never' priority='-1'/></libraries></c>");
+          "<library path='never' priority='-1'/>" +
+              lib("big", "priority='99999999999'") + "</libraries></c>");
+    write("d.xml", optional_libraries(lib("ok", "priority='1'") + "<library path='low' priority='-2147483649'/>"));
     EXPECT_FALSE(vek_load_config("c.xml"));
+    EXPECT_FALSE(vek_load_config("d.xml"));
     ASSERT_NE(std::getenv("CFG_EMPTY"), nullptr);
     EXPECT_STREQ(std::getenv("CFG_EMPTY"), "");
-    EXPECT_EQ(trace(), lines{"vek_load_config(c.xml)"});
+    EXPECT_EQ(trace(), (lines{"vek_load_config(c.xml)", "vek_load_config(c.xml): variable '' not set: invalid name",
+                              "vek_load_config(c.xml): library 'big': priority '99999999999' is out of range",
+                              "vek_load_config(d.xml)",
+                              "vek_load_config(d.xml): library 'low': priority '-2147483649' is out of range"}));
 }
 
 TEST_F(ConfigTest, VariablesAreSetInOrderWithoutALibrariesElement)

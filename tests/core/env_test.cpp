@@ -111,17 +111,21 @@ TEST_F(EnvFileTest, LinesFollowTheFormatAndBadBytesDoNotStopTheFile)
         "VEKT_A=1\r\r\rVEKT_B = two words \t\n#VEKT_C=3\nVEKT_D=x#y\nVEKT_E=a=b\nno equals\n=v\n ^=v\n"
         "VEKT_F^ =1\nVEKT_G ^=new\nVEKT_H^=def\nVEKT_I=${VEKT_A}-${VEKT_B\rVEKT_J=\xff\xfe\xc3(\r"
         "VEKT_K=\nVEKT_L=$VEKT_A${VEKT_E}\nVEKT_BIG=" +
-        big + "\nVEKT_M=last";
-    text += std::string("\0VEKT_N=hidden\n", 15);
+        big + "\nVEKT_M=last\n";
+    text += std::string("VEKT_X=\0x\nVEKT_N=after", 22);
     ASSERT_TRUE(vek_load_environment(put("app.env", text).c_str()));
     const std::pair<const char*, std::string> expected[] = {
         {"VEKT_A", "1"},    {"VEKT_B", "two words"},  {"VEKT_C", "(unset)"},       {"VEKT_D", "x"},
         {"VEKT_E", "a=b"},  {"VEKT_F^", "1"},         {"VEKT_F", "(unset)"},       {"VEKT_G", "old"},
         {"VEKT_H", "def"},  {"VEKT_I", "1-${VEKT_B"}, {"VEKT_J", "\xff\xfe\xc3("}, {"VEKT_K", ""},
-        {"VEKT_L", "1a=b"}, {"VEKT_BIG", big},        {"VEKT_M", "last"},          {"VEKT_N", "(unset)"}};
+        {"VEKT_L", "1a=b"}, {"VEKT_BIG", big},        {"VEKT_M", "last"},          {"VEKT_N", "after"}};
     for (const auto& e : expected) EXPECT_EQ(env(e.first), e.second) << e.first;
     EXPECT_EQ(traced("vek_load_environment('" + (root / "app.env").string() + "')"), 1);
     EXPECT_EQ(traced("Error setting"), 0);
+    const std::string file = "Environment file '" + (root / "app.env").string() + "', line ";
+    for (const char* skipped : {"9: empty variable name", "10: empty variable name", "20: NUL byte"}) {
+        EXPECT_EQ(traced(file + skipped + ", line skipped"), 1) << skipped;
+    }
 }
 
 TEST_F(EnvFileTest, OnlyReadableFilesAreLoadedAndWatched)
@@ -181,6 +185,36 @@ TEST_F(EnvFileTest, EachChangeIsReloadedOnceEvenUnderConcurrentTicks)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(counter.updates.load(), 3);
     EXPECT_EQ(traced("Reloading environment configuration file '" + path + "'"), 3);
+}
+
+// Rewrites in place within one second (told apart by size, then by the
+// nanoseconds) and by rename (a new inode) are each reloaded; a last line
+// without its line end waits until the file has been left alone a second.
+TEST_F(EnvFileTest, RewritesWithinOneSecondAreReloadedAndAnUnfinishedLineWaits)
+{
+    std::string path = put("r.env", "VEKT_R=1\n");
+    ASSERT_TRUE(vek_load_environment(path.c_str()));
+    auto rewrite = [&](const std::string& bytes, long nanoseconds) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        struct timespec times[2] = {{1000, nanoseconds}, {1000, nanoseconds}};
+        EXPECT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        tick();
+    };
+    rewrite("VEKT_R=22\n", 0);
+    EXPECT_TRUE(wait_for([] { return env("VEKT_R") == "22"; }));
+    rewrite("VEKT_R=33\n", 1);
+    EXPECT_TRUE(wait_for([] { return env("VEKT_R") == "33"; }));
+    put("r.env", "VEKT_R=44\n");
+    tick();
+    EXPECT_TRUE(wait_for([] { return env("VEKT_R") == "44"; }));
+
+    rewrite("VEKT_R=5\nVEKT_S=ha", 2);
+    const std::string waiting = "Environment file '" + path + "': its last line has no line end yet, waiting";
+    EXPECT_TRUE(wait_for([&] { return vek_test::read_text(root / "trace.txt").find(waiting) != std::string::npos; }));
+    EXPECT_EQ(env("VEKT_R") + env("VEKT_S"), "44(unset)");
+    rewrite("VEKT_R=5\nVEKT_S=half", 3);
+    EXPECT_TRUE(wait_for([] { return env("VEKT_S") == "half"; }, 4000));
+    EXPECT_EQ(env("VEKT_R"), "5");
 }
 
 // Environment and translator change under readers: every value read is

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -88,6 +92,49 @@ TEST_F(FilesTest, ReadAndWriteRoundTrip)
     EXPECT_FALSE(vek_write_file("n.txt", nullptr));
     EXPECT_FALSE(vek_write_binary_file("n.txt", nullptr, 3));
     EXPECT_FALSE(fs::exists(root / "n.txt"));
+}
+
+// A full disk (a small tmpfs where the test may mount one, else a file size
+// limit, which fails writes the same way) and a writer killed halfway: the
+// old contents stay whole, the failing calls say false, no scratch is left.
+TEST_F(FilesTest, FailedOrKilledWritesLeaveTheOldFileWhole)
+{
+    fs::path small = root / "small";
+    fs::create_directories(small);
+    bool mounted = mount("vek_test", small.c_str(), "tmpfs", 0, "size=256k") == 0;
+    rlimit unlimited{};
+    getrlimit(RLIMIT_FSIZE, &unlimited);
+    if (!mounted) {
+        std::printf("cannot mount a tmpfs (%s): a file size limit stands in for a full disk\n", strerror(errno));
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{256 * 1024, unlimited.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    const std::string big(400 * 1024, 'b'), a = (small / "a").string(), b = (small / "b").string();
+    const std::string c = (small / "c").string();
+    auto_ptr_t<vek::i_object> svc = vek_core()->get_service("svc_xml");
+    auto_ptr_t<vek::i_xml_node> node = vek_cast_i_xml_proc(svc)->create_node("r");
+    node->set_text(big.c_str());
+    for (const std::string& path : {a, b, c}) ASSERT_TRUE(vek_write_file(path.c_str(), "old\n"));
+    EXPECT_FALSE(vek_write_file(a.c_str(), big.c_str()));
+    EXPECT_FALSE(vek_write_binary_file(b.c_str(), big.data(), static_cast<unsigned int>(big.size()), true));
+    EXPECT_FALSE(vek_cast_i_xml_proc(svc)->write_file(node, c.c_str(), false));
+    for (const std::string& path : {a, b, c}) EXPECT_EQ(read(path.c_str()), "old\n") << path;
+    EXPECT_EQ(std::distance(fs::directory_iterator(small), fs::directory_iterator()), 3);
+    if (mounted) umount(small.c_str());
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+
+    const std::string target = at("killed"), fresh(50 << 20, 'n');
+    ASSERT_TRUE(vek_write_file(target.c_str(), "old\n"));
+    pid_t child = fork();
+    if (child == 0) _exit(vek_write_file(target.c_str(), fresh.c_str()) ? 0 : 1);
+    // Kill it as soon as the write shows: a changed size or a scratch file.
+    auto writing = [&] { return fs::file_size(target) != 4 || std::distance(fs::directory_iterator(root), fs::directory_iterator()) > 2; };
+    vek_test::wait_for(writing);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    std::string after = vek_test::read_text(target);
+    EXPECT_TRUE(after == "old\n" || after == fresh) << after.size() << " bytes";
 }
 
 TEST_F(FilesTest, ScanDirFiltersByTypeAndPattern)
