@@ -57,16 +57,16 @@ bool resolve_file(std::string& candidate)
 // stops at this boundary: it makes a failed entry, logged with its text.
 bool run_entry(vek_library* lib, entry_function entry, initialized_function initialized)
 {
-    const char* what = nullptr;
+    std::string what;
     try {
         entry();
         return initialized();
     } catch (const std::exception& ex) {
-        what = ex.what();
+        what = ex.what();  // the text dies with the exception
     } catch (...) {
         what = "unknown exception";
     }
-    vek_log(0, "core::load_library(%s): the entry of '%s' threw: %s", lib->get_path(), lib->get_name(), what);
+    vek_log(0, "core::load_library(%s): the entry of '%s' threw: %s", lib->get_path(), lib->get_name(), what.c_str());
     return false;
 }
 
