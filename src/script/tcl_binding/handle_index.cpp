@@ -1,6 +1,5 @@
 #include "script/tcl_binding/handle_index.h"
 
-#include <atomic>
 #include <mutex>
 
 namespace vek {
@@ -46,14 +45,13 @@ void handle_index::clear()
     m_objects.clear();
 }
 
+last_lookup g_last_lookup;
+
 namespace {
 
 struct shared_index {
     std::mutex lock;
     handle_index index;
-    // Counts removals, each before it is made: a thread's last lookup
-    // holds while the count is unchanged.
-    std::atomic<unsigned long long> removals{0};
 };
 
 // Kept until the process ends: threads may still hand out handles while
@@ -64,15 +62,18 @@ shared_index& shared()
     return *s;
 }
 
-// The calling thread's last successful lookup: scripts mostly pass the
-// object they passed last, and this spares them the lock.
-struct last_lookup {
-    const void* raw = nullptr;
-    const type_info* type = nullptr;
-    i_object* obj = nullptr;
-    unsigned long long removals = 0;
-};
-thread_local last_lookup t_last;
+// REQUIRES: the shared index's lock held.
+void set_last(const void* raw, const type_info* type, i_object* obj)
+{
+    last_lookup& last = g_last_lookup;
+    unsigned long long seq = last.seq.load(std::memory_order_relaxed);
+    last.seq.store(seq + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    last.raw.store(raw, std::memory_order_relaxed);
+    last.type.store(type, std::memory_order_relaxed);
+    last.obj.store(obj, std::memory_order_relaxed);
+    last.seq.store(seq + 2, std::memory_order_release);
+}
 
 }  // namespace
 
@@ -82,7 +83,7 @@ void shared_add(const void* raw, const type_info* type, i_object* obj)
     std::lock_guard<std::mutex> hold(s.lock);
     // Replacing another object's handle is a removal.
     i_object* before = s.index.find(raw, type);
-    if (before != nullptr && before != obj) s.removals.fetch_add(1, std::memory_order_acq_rel);
+    if (before != nullptr && before != obj) set_last(nullptr, nullptr, nullptr);
     s.index.add(raw, type, obj);
 }
 
@@ -93,15 +94,12 @@ void shared_add_object(i_object* obj)
     s.index.add_object(obj);
 }
 
-i_object* shared_find(const void* raw, const type_info* type)
+i_object* shared_find_locked(const void* raw, const type_info* type)
 {
     shared_index& s = shared();
-    last_lookup& last = t_last;
-    unsigned long long removals = s.removals.load(std::memory_order_acquire);
-    if (last.obj != nullptr && last.raw == raw && last.type == type && last.removals == removals) return last.obj;
     std::lock_guard<std::mutex> hold(s.lock);
     i_object* obj = s.index.find(raw, type);
-    last = {raw, type, obj, s.removals.load(std::memory_order_relaxed)};
+    if (obj != nullptr) set_last(raw, type, obj);
     return obj;
 }
 
@@ -116,7 +114,7 @@ void shared_forget(const i_object* obj)
 {
     shared_index& s = shared();
     std::lock_guard<std::mutex> hold(s.lock);
-    s.removals.fetch_add(1, std::memory_order_acq_rel);
+    set_last(nullptr, nullptr, nullptr);
     s.index.forget(obj);
 }
 

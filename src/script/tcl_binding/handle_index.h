@@ -10,10 +10,12 @@
 // handle_index: one thread at a time (each engine keeps its own, used from
 // its owner thread). The process-wide index of the threads without an
 // engine (the functions below) is safe for concurrent use; its lock is
-// held only around the table, never while calling out.
+// held only around the table, never while calling out, and a lookup of
+// the handle found last takes no lock at all.
 #ifndef VEK_SCRIPT_TCL_BINDING_HANDLE_INDEX_H
 #define VEK_SCRIPT_TCL_BINDING_HANDLE_INDEX_H
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <unordered_map>
@@ -60,9 +62,35 @@ private:
 // The process-wide index, for threads without a script engine.
 void shared_add(const void* raw, const type_info* type, i_object* obj);
 void shared_add_object(i_object* obj);
-i_object* shared_find(const void* raw, const type_info* type);
+i_object* shared_find_locked(const void* raw, const type_info* type);
 bool shared_knows(const i_object* obj);
 void shared_forget(const i_object* obj);
+
+// The process-wide index's last successful lookup, read without its lock:
+// scripts mostly pass the object they passed last. Written only under the
+// lock, and emptied by every removal; `seq` is odd while it changes.
+struct last_lookup {
+    std::atomic<unsigned long long> seq{0};
+    std::atomic<const void*> raw{nullptr};
+    std::atomic<const type_info*> type{nullptr};
+    std::atomic<i_object*> obj{nullptr};
+};
+extern last_lookup g_last_lookup;
+
+// The object of the handle (`raw`, `type`) in the process-wide index, or
+// null. Reads no object.
+inline i_object* shared_find(const void* raw, const type_info* type)
+{
+    last_lookup& last = g_last_lookup;
+    unsigned long long seq = last.seq.load(std::memory_order_acquire);
+    const void* r = last.raw.load(std::memory_order_relaxed);
+    const type_info* t = last.type.load(std::memory_order_relaxed);
+    i_object* obj = last.obj.load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    bool steady = (seq & 1) == 0 && last.seq.load(std::memory_order_relaxed) == seq;
+    if (steady && obj != nullptr && r == raw && t == type) return obj;
+    return shared_find_locked(raw, type);
+}
 
 }  // namespace tcl
 }  // namespace vek
