@@ -77,9 +77,9 @@ struct last_lookup {
 };
 extern last_lookup g_last_lookup;
 
-// The object of the handle (`raw`, `type`) in the process-wide index, or
-// null. Reads no object.
-inline i_object* shared_find(const void* raw, const type_info* type)
+// The object of the handle (`raw`, `type`) when it is the last one found,
+// else null. Takes no lock.
+inline i_object* shared_last(const void* raw, const type_info* type)
 {
     last_lookup& last = g_last_lookup;
     unsigned long long seq = last.seq.load(std::memory_order_acquire);
@@ -88,8 +88,15 @@ inline i_object* shared_find(const void* raw, const type_info* type)
     i_object* obj = last.obj.load(std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_acquire);
     bool steady = (seq & 1) == 0 && last.seq.load(std::memory_order_relaxed) == seq;
-    if (steady && obj != nullptr && r == raw && t == type) return obj;
-    return shared_find_locked(raw, type);
+    return steady && r == raw && t == type ? obj : nullptr;
+}
+
+// The object of the handle (`raw`, `type`) in the process-wide index, or
+// null. Reads no object.
+inline i_object* shared_find(const void* raw, const type_info* type)
+{
+    i_object* obj = shared_last(raw, type);
+    return obj != nullptr ? obj : shared_find_locked(raw, type);
 }
 
 }  // namespace tcl

@@ -105,9 +105,10 @@ void note_handed_out(void* ptr, const type_info& type, i_object* obj)
     script_engine* engine = script_engine::current();
     if (engine != nullptr) {
         engine->note_handle(ptr, &type, obj);
-    } else {
-        shared_add(ptr, &type, obj);
+        return;
     }
+    // The handle found last (a cast's argument, say) is entered already.
+    if (shared_last(ptr, &type) != obj) shared_add(ptr, &type, obj);
 }
 
 void set_object_result(Tcl_Interp* interp, void* ptr, const type_info& type, result_hook hook)
