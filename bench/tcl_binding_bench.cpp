@@ -1,7 +1,8 @@
 // The Tcl package's commands, each figure beside a hand-written baseline
 // run in the same interpreter in the same run. Two settings: a plain
 // interpreter that loaded the package itself (no engine in the thread, so
-// nothing is tracked) and the thread's script engine (tracked handles).
+// nothing is counted; handles are checked in the process-wide index) and
+// the thread's script engine (tracked handles).
 // - i_string_get_value $s and $s get_value, as Tcl_EvalObjv of prebuilt
 //   words and as a compiled proc loop (per iteration), beside a command
 //   that parses the handle text and calls get_value, and beside an object

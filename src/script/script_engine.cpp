@@ -106,7 +106,6 @@ script_engine::~script_engine()
     m_commands.clear();
     m_command_objects.clear();
     m_handles.clear();
-    m_handles_of.clear();
     drop_all_refs();
     m_output->release();
     if (t_current == this) t_current = nullptr;
@@ -158,7 +157,6 @@ void script_engine::recycle()
     m_commands.clear();
     m_command_objects.clear();
     m_handles.clear();
-    m_handles_of.clear();
     drop_all_refs();
     m_pending = nullptr;
 }
@@ -493,23 +491,31 @@ void script_engine::forget_command(Tcl_Command cmd)
     m_command_objects.erase(owner);
 }
 
-void script_engine::note_handle(const void* raw, i_object* obj)
+void script_engine::note_handle(const void* raw, const tcl::type_info* type, i_object* obj)
 {
-    if (raw == nullptr || !is_owner()) return;
-    if (m_handles.emplace(raw, obj).second) m_handles_of.emplace(obj, raw);
+    if (raw != nullptr && is_owner()) m_handles.add(raw, type, obj);
 }
 
-i_object* script_engine::handle_object(const void* raw) const
+void script_engine::note_object(i_object* obj)
 {
-    auto it = m_handles.find(raw);
-    return it != m_handles.end() ? it->second : nullptr;
+    if (obj != nullptr && is_owner()) m_handles.add_object(obj);
+}
+
+bool script_engine::handed_out(i_object* obj) const
+{
+    return ignored(obj) || m_refs.count(obj) != 0 || m_handles.knows(obj);
+}
+
+void script_engine::object_released(i_object* obj)
+{
+    if (!is_owner()) return;
+    m_refs.erase(obj);
+    m_handles.forget(obj);
 }
 
 void script_engine::forget_handles(i_object* obj)
 {
-    auto range = m_handles_of.equal_range(obj);
-    for (auto h = range.first; h != range.second; ++h) m_handles.erase(h->second);
-    m_handles_of.erase(range.first, range.second);
+    m_handles.forget(obj);
 }
 
 }  // namespace vek

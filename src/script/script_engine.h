@@ -24,6 +24,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "script/tcl_binding/handle_index.h"
 #include "vek/object.h"
 #include "vek/script.h"
 
@@ -75,13 +76,22 @@ public:
     bool counts(i_object* obj) const { return m_refs.count(obj) != 0; }
     // A command of the binding is being deleted: forget its token.
     void forget_command(Tcl_Command cmd);
-    // The binding made a handle for `raw` (the pointer the handle names),
-    // whose object is `obj`. Forgotten when the object's script count ends
-    // and at recycling.
-    void note_handle(const void* raw, i_object* obj);
-    // The object of a handle this engine made, or null: answers without
-    // reading the object, so a stale handle is refused safely.
-    i_object* handle_object(const void* raw) const;
+    // The binding handed out `raw` (the pointer the handle names) as
+    // `type`; its object is `obj`. Forgotten when the object's script count
+    // ends and at recycling.
+    void note_handle(const void* raw, const tcl::type_info* type, i_object* obj);
+    // A binding made a command for `obj` (the hook's object, before any
+    // stand-in is asked).
+    void note_object(i_object* obj);
+    // The object of a handle this engine handed out as exactly that type,
+    // or null: answers without reading the object, so a stale, forged or
+    // relabelled handle is refused safely.
+    i_object* handle_object(const void* raw, const tcl::type_info* type) const { return m_handles.find(raw, type); }
+    // True when `obj` may be read: ignored, counted, or handed out here.
+    bool handed_out(i_object* obj) const;
+    // A plain release destroyed `obj`: its handles and its script count
+    // go, without a release of their own.
+    void object_released(i_object* obj);
 
     bool is_owner() const;
     bool is_stale() const { return m_stale; }
@@ -120,8 +130,7 @@ private:
     std::unordered_multimap<i_object*, Tcl_Command> m_commands;
     std::unordered_map<Tcl_Command, i_object*> m_command_objects;
     std::unordered_map<i_object*, int> m_refs;
-    std::unordered_map<const void*, i_object*> m_handles;
-    std::unordered_multimap<i_object*, const void*> m_handles_of;
+    tcl::handle_index m_handles;
     std::atomic<bool> m_stale;
     Tcl_Command m_pending;
     string* m_output;

@@ -126,7 +126,8 @@ TEST_F(TclBindingTest, HooksTrackTheObjectAStandInNamesAndGiveItsReferenceBack)
     EXPECT_EQ(count_of(none), 1);
     EXPECT_GT(none->asked, 0);
 
-    // A thread without an engine: every hook does nothing.
+    // A thread without an engine: nothing is counted, and the test answers
+    // only for an object a binding handed out, without asking it.
     worker w;
     w.start();
     int asked = sub->asked;
@@ -135,9 +136,10 @@ TEST_F(TclBindingTest, HooksTrackTheObjectAStandInNamesAndGiveItsReferenceBack)
         EXPECT_EQ(vek_tcl_addref(target, false), 0);
         EXPECT_EQ(vek_tcl_release(target, true), 0);
         EXPECT_EQ(vek_release_script_object(sub), 0);
-        EXPECT_TRUE(vek_tcl_test_object(sub));
+        EXPECT_FALSE(vek_tcl_test_object(sub));
         vek_tcl_register_object(sub, nullptr);
         vek_tcl_register_cast(sub);
+        EXPECT_TRUE(vek_tcl_test_object(sub));
         EXPECT_EQ(_vek_get_script_engine(reinterpret_cast<long>(dynamic_cast<void*>(e))), nullptr);
     });
     w.stop();
@@ -206,6 +208,47 @@ TEST_F(TclBindingTest, FourThreadsEachRunTheirOwnEngineAndRefuseEachOthersHandle
     EXPECT_EQ(count_of(p), 1);
     p->release();
     EXPECT_EQ(probe::live, 0);
+}
+
+// A handle the package did not hand out, or not as the type it names, or
+// one of a released object is a TypeError, never a read, in an engine and
+// in a plain interpreter alike; a derived handle still serves its bases.
+TEST_F(TclBindingTest, ForgedRelabelledAndStaleHandlesAreTypeErrorsInEveryInterpreter)
+{
+    // Each script fails on argument 1 of its command, typed as given.
+    const char* const cases[][2] = {
+        {"i_binary_get_data_size [string map {i_string i_binary} $s]", "i_binary"},
+        {"i_string_get_value [string map {i_named_string i_string} $n]", "i_string"},
+        {"i_string_get_value [string map {i_core i_string} [vek_core]]", "i_string"},
+        {"i_string_get_value _0100000000000000_p_vek__i_string", "i_string"},
+        {"i_string_get_value $t", "i_string"},  // released
+    };
+    auto check = [&](Tcl_Interp* interp, const std::string& release) {
+        std::string setup =
+            "set s [vek_create_string a]; set n [vek_create_named_string nm v]; "
+            "set t [vek_create_string b]; " +
+            release + " $t; list [i_string_get_value $n] [$n get_name]";
+        ASSERT_EQ(Tcl_Eval(interp, setup.c_str()), TCL_OK);
+        EXPECT_STREQ(Tcl_GetStringResult(interp), "v nm");
+        for (const auto& c : cases) {
+            std::string cmd(c[0], std::strcspn(c[0], " "));
+            EXPECT_EQ(Tcl_Eval(interp, c[0]), TCL_ERROR);
+            EXPECT_EQ(Tcl_GetStringResult(interp),
+                      "TypeError in method '" + cmd + "', argument 1 of type 'vek::" + c[1] + " *'")
+                << release << ": " << c[0];
+        }
+    };
+    check(engine_interp(e), "vek_release");
+    worker w;  // no engine in this thread
+    w.start();
+    w.run([&] {
+        Tcl_Interp* interp = Tcl_CreateInterp();
+        ASSERT_EQ(Vek_core_Init(interp), TCL_OK);
+        check(interp, "vek_release_orig");
+        Tcl_Eval(interp, "vek_release_orig $s; vek_release_orig $n");
+        Tcl_DeleteInterp(interp);
+    });
+    w.stop();
 }
 
 TEST_F(TclBindingTest, PlainInterpretersInFourThreadsShareOneTypeTableName)

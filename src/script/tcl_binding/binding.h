@@ -135,6 +135,10 @@ extern const int k_command_count;
 // Runs a command of the table for `objc` words (objv[0] the command name).
 int run_command(const command_def& def, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
 
+// vek_release_orig: a plain release. When it destroys the object, no
+// handle of it is accepted again, in any thread.
+void plain_release(i_object* obj);
+
 // `msg` with its first directive printed for a null argument and every
 // later directive (and %n) kept as text, ready for a "%s" format.
 std::string null_filled(const char* msg);

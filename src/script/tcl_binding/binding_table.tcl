@@ -373,7 +373,7 @@ interface i_encryptor {i_object} {
 }
 
 function vek_core obj:i_core
-function vek_release_orig void -calls vek_release {obj:i_object obj}
+function vek_release_orig void -calls vek::tcl::plain_release {obj:i_object obj}
 function vek_initialize bool
 function vek_terminate void
 function vek_load_config bool {text file_path}

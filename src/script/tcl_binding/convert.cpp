@@ -2,10 +2,11 @@
 // failed conversion.
 //
 // Object arguments take a handle, "NULL" or the name of an object command.
-// With an engine in the thread, an interface handle must be one the engine
-// made (the core's and the engine's own excepted) before the object is
-// read at all, and the object must pass vek_tcl_test_object: a handle kept
-// past its object's release is refused instead of reaching freed memory.
+// An interface handle must be one the package handed out as exactly that
+// type, and not seen released since, before the object is read at all: in
+// a thread with an engine, one the engine handed out (the core's and the
+// engine's own excepted), whose object must also pass vek_tcl_test_object;
+// elsewhere, one in the process-wide index.
 #include <cerrno>
 #include <cfloat>
 #include <climits>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "script/script_engine.h"
+#include "script/tcl_binding/handle_index.h"
 #include "script/tcl_binding/runtime.h"
 #include "vek/core.h"
 #include "vek/script.h"
@@ -80,24 +82,30 @@ bool resolve_handle(Tcl_Interp* interp, Tcl_Obj* arg, void** ptr, const type_inf
     return ok;
 }
 
+// True when the handle (`ptr`, `type`) is `obj` as T (named `t_name`) or
+// as i_object.
+template <class T>
+bool is_as(const void* ptr, const type_info* type, T* obj, const char* t_name)
+{
+    if (obj == nullptr) return false;
+    if (ptr == static_cast<const void*>(obj)) return std::strcmp(type->name, t_name) == 0;
+    return ptr == static_cast<const void*>(static_cast<i_object*>(obj)) &&
+           std::strcmp(type->name, "_p_vek__i_object") == 0;
+}
+
 // The object behind an interface handle when the engine may vouch for it;
-// null when the engine never made that handle.
+// null when the engine never handed out that pointer as that type.
 i_object* vouched_object(script_engine* engine, void* ptr, const type_info* type)
 {
-    i_object* obj = engine->handle_object(ptr);
+    i_object* obj = engine->handle_object(ptr, type);
     if (obj != nullptr) return obj;
-    // The core and the engine are never counted, and scripts get them
-    // without a tracked call.
-    i_core* core = vek_core();
-    if (core != nullptr &&
-        (ptr == static_cast<void*>(core) || ptr == static_cast<void*>(static_cast<i_object*>(core)))) {
-        return type->to_object(ptr);
+    // The core and the engine are never counted, and scripts keep their
+    // handles across recycling: known as themselves (or as i_object) only.
+    if (!is_as(ptr, type, vek_core(), "_p_vek__i_core") &&
+        !is_as(ptr, type, static_cast<i_script_engine*>(engine), "_p_vek__i_script_engine")) {
+        return nullptr;
     }
-    auto* self = static_cast<i_script_engine*>(engine);
-    if (ptr == static_cast<void*>(self) || ptr == static_cast<void*>(static_cast<i_object*>(self))) {
-        return type->to_object(ptr);
-    }
-    return nullptr;
+    return type->to_object(ptr);
 }
 
 // Where an out-parameter the script passed as "NULL" is written: scripts
@@ -126,10 +134,13 @@ int convert_resolved(const param_def& param, void* ptr, const type_info* type, v
     out->p = nullptr;
     if (ptr == nullptr) return err_ok;
 
-    script_engine* engine = type->cls != nullptr ? script_engine::current() : nullptr;
+    // Interface handles are looked up before anything is read; data
+    // pointers carry no size, so no check could make them safe.
+    script_engine* engine = nullptr;
     i_object* obj = nullptr;
-    if (engine != nullptr) {
-        obj = vouched_object(engine, ptr, type);
+    if (type->cls != nullptr) {
+        engine = script_engine::current();
+        obj = engine != nullptr ? vouched_object(engine, ptr, type) : shared_find(ptr, type);
         if (obj == nullptr) return err_type;
     }
     if (param.k == kind::data) {

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "script/script_engine.h"
+#include "script/tcl_binding/handle_index.h"
 #include "script/tcl_binding/runtime.h"
 #include "vek/script.h"
 
@@ -90,6 +91,26 @@ Tcl_Interp* interp_of(Tcl_Command cmd)
     return static_cast<instance*>(info.objClientData)->interp;
 }
 
+void plain_release(i_object* obj)
+{
+    if (obj == nullptr || obj->release() != 0) return;
+    // Destroyed: the pointer is only compared from here on.
+    shared_forget(obj);
+    script_engine* engine = script_engine::current();
+    if (engine != nullptr) engine->object_released(obj);
+}
+
+void note_handed_out(void* ptr, const type_info& type, i_object* obj)
+{
+    script_engine* engine = script_engine::current();
+    if (engine != nullptr) {
+        engine->note_handle(ptr, &type, obj);
+        return;
+    }
+    // The handle found last (a cast's argument, say) is entered already.
+    if (shared_last(ptr, &type) != obj) shared_add(ptr, &type, obj);
+}
+
 void set_object_result(Tcl_Interp* interp, void* ptr, const type_info& type, result_hook hook)
 {
     char handle[handle_size];
@@ -98,12 +119,13 @@ void set_object_result(Tcl_Interp* interp, void* ptr, const type_info& type, res
     if (ptr == nullptr || type.cls == nullptr) return;
 
     i_object* obj = type.to_object(ptr);
+    note_handed_out(ptr, type, obj);
     Tcl_CmdInfo info;
     if (!Tcl_GetCommandInfo(interp, handle, &info)) {
-        vek_tcl_register_object(obj, create_object_command(interp, handle, ptr, type));
+        Tcl_Command token = create_object_command(interp, handle, ptr, type);
+        // Without an engine the hook would only enter the object again.
+        if (script_engine::current() != nullptr) vek_tcl_register_object(obj, token);
     }
-    script_engine* engine = script_engine::current();
-    if (engine != nullptr) engine->note_handle(ptr, obj);
     if (hook == hook_owned) {
         vek_tcl_addref(obj, false);
     } else if (hook == hook_cast) {

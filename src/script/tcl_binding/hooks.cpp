@@ -1,7 +1,11 @@
 // The tracking hooks every framework binding calls, on the calling
-// thread's script engine.
+// thread's script engine. Without one they count nothing, but the objects
+// bindings hand out are still entered, so that vek_tcl_test_object answers
+// for them and for nothing else.
 #include "object/cast_impl.h"
 #include "script/script_engine.h"
+#include "script/tcl_binding/handle_index.h"
+#include "vek/core.h"
 #include "vek/script.h"
 
 namespace {
@@ -33,8 +37,19 @@ VEK_DEFINE_CAST(vek::i_script_object_subsitutor, i_script_object_subsitutor)
 
 void vek_tcl_register_object(vek::i_object* obj, Tcl_Command token)
 {
+    if (obj == nullptr) return;
     vek::script_engine* engine = vek::script_engine::current();
-    if (engine == nullptr || obj == nullptr) return;
+    // A binding handed `obj` out: vek_tcl_test_object may read it now.
+    // Out of memory it stays unknown, which only refuses it later.
+    try {
+        if (engine != nullptr) {
+            engine->note_object(obj);
+        } else {
+            vek::tcl::shared_add_object(obj);
+        }
+    } catch (...) {
+    }
+    if (engine == nullptr) return;
     stand_in_ref ref;
     obj = tracked(obj, &ref.obj);
     if (obj != nullptr) engine->set_pending_command(obj, token);
@@ -74,8 +89,15 @@ int vek_release_script_object(vek::i_object* obj)
 
 bool vek_tcl_test_object(vek::i_object* obj)
 {
+    if (obj == nullptr) return true;
+    // Nothing is read before it is known to have been handed out (and not
+    // seen released since): the pointer may come from any text.
     vek::script_engine* engine = vek::script_engine::current();
-    if (engine == nullptr || obj == nullptr) return true;
+    if (engine == nullptr) {
+        vek::i_core* core = vek_core();
+        return vek::tcl::shared_knows(obj) || (core != nullptr && obj == static_cast<vek::i_object*>(core));
+    }
+    if (!engine->handed_out(obj)) return false;
     stand_in_ref ref;
     obj = tracked(obj, &ref.obj);
     return obj != nullptr && engine->knows(obj);

@@ -125,6 +125,7 @@ int class_command(const command_def& def, Tcl_Interp* interp, int objc, Tcl_Obj*
     Tcl_Command token = create_object_command(interp, name, v.p, type);
     // Bound to the object like a cast, so it goes with the object.
     i_object* obj = type.to_object(v.p);
+    note_handed_out(v.p, type, obj);
     vek_tcl_register_object(obj, token);
     vek_tcl_register_cast(obj);
     Tcl_SetObjResult(interp, Tcl_NewStringObj(name, -1));

@@ -58,6 +58,9 @@ Tcl_Command create_object_command(Tcl_Interp* interp, const char* name, void* pt
 // other commands.
 Tcl_Interp* interp_of(Tcl_Command cmd);
 
+// `ptr` was handed out to a script as `type`: entered in the calling
+// thread's engine, or without one in the process-wide index.
+void note_handed_out(void* ptr, const type_info& type, i_object* obj);
 // Sets the result to the handle of `ptr`, making its object command when
 // there is none, and applies the command's result hook.
 void set_object_result(Tcl_Interp* interp, void* ptr, const type_info& type, result_hook hook);
