@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <mutex>
 
+#include "platform/env.h"
+
 namespace vek {
 namespace platform {
 
@@ -31,7 +33,13 @@ Tcl_ThreadCreateType tcl_thread_main(ClientData data)
 void init_tcl_once()
 {
     static std::once_flag once;
-    std::call_once(once, [] { Tcl_FindExecutable(""); });
+    std::call_once(once, [] {
+        Tcl_FindExecutable("");
+        // Tcl makes a lock on its first use and publishes it with a plain
+        // store. Made here, before any thread of ours, the environment's
+        // lock reaches every thread that takes it later.
+        pass_tcl_env_lock();
+    });
 }
 
 bool create_thread(thread_entry entry, void* arg)
