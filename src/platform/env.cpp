@@ -30,13 +30,14 @@ namespace platform {
 //   with plain loads, always while holding Tcl's environment lock:
 //   TclGetEnv (every Tcl thread as it ends, a script reading env(NAME)),
 //   TclSetupEnv (every new interpreter, `array` on env), TclSetEnv and
-//   TclUnsetEnv. That lock is private to Tcl; the one way through it that
-//   changes nothing is TclGetEnv. So publish() writes the new text or
-//   array, passes through the lock by a TclGetEnv call, and only then
-//   stores the pointer. A Tcl reader that takes the lock after that pass
-//   reads the new memory only after our writes (the unlock in our pass
-//   happens before its lock); one that took it earlier has let go before
-//   our store, so it sees the old pointer and none of the new memory.
+//   TclUnsetEnv. That lock is private to Tcl; the one call that goes
+//   through it without an interpreter and changes nothing is TclGetEnv.
+//   So publish() writes the new text or array, passes through the lock
+//   by a TclGetEnv call, and only then stores the pointer. A Tcl reader
+//   that takes the lock after that pass reads the new memory only after
+//   our writes (the unlock in our pass happens before its lock); one that
+//   took it earlier has let go before our store, so it sees the old
+//   pointer and none of the new memory.
 // - The pointer store itself stays unordered with those plain loads, and
 //   with every getenv: in glibc (tzset, the resolver), in Tcl
 //   (Tcl_CreateInterp asks for TCL_PKG_PREFER_LATEST, `clock` for TZ) and
