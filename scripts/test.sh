@@ -8,7 +8,7 @@ bash scripts/setup.sh
 for preset in default asan; do
     echo "== $preset: configure and build"
     cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
+    cmake --build --preset "$preset" -j "$(nproc)"
     echo "== $preset: test"
     ctest --preset "$preset"
 done

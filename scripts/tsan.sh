@@ -7,6 +7,6 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 echo "== tsan: configure and build"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan
+cmake --build --preset tsan -j "$(nproc)"
 echo "== tsan: test"
 ctest --preset tsan

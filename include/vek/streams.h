@@ -50,6 +50,8 @@
 #ifndef VEK_STREAMS_H
 #define VEK_STREAMS_H
 
+#include <atomic>
+
 #include "vek/object/base.h"
 #include "vek/object/string.h"
 #include "vek/object/sync.h"
@@ -274,7 +276,7 @@ protected:
     unsigned short m_peer_port;
     alignas(4) unsigned char m_peer_addr[16];  // a sockaddr_in
     int m_peer_addr_len;
-    bool m_connected;
+    std::atomic<bool> m_connected;  // read by the stream-watch thread
 };
 
 class VEK_API i_socket_service : public virtual i_object {

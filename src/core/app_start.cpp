@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
 #include "script/tcl_quote.h"
 #include "vek/core.h"
 #include "vek/script.h"
@@ -113,7 +114,7 @@ bool load_resource(const char* name, const char* kind, i_script_engine* engine)
     std::string upper(kind);
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     const std::string var = "VEK_" + upper + "S_ROOT";
-    const char* value = std::getenv(var.c_str());
+    const char* value = vek::platform::get_env(var.c_str());
     // The list is made absolute as one text, so only its first root is
     // sure to be absolute; the rest are taken as written.
     const std::string roots_text = value != nullptr ? value : "${VEK_ROOT_PATH}/" + std::string(kind) + "s";
@@ -141,7 +142,7 @@ bool load_one(const char* name, const char* kind)
 
 bool start_plugins(i_script_engine* engine)
 {
-    const char* list = std::getenv("VEK_PLUGINS_LIST");
+    const char* list = vek::platform::get_env("VEK_PLUGINS_LIST");
     if (list == nullptr) return true;
     for (const std::string& name : split(list, ',')) {
         vek_trace("Loading VEK plugin: '%s'...", name.c_str());
@@ -155,7 +156,7 @@ bool start_plugins(i_script_engine* engine)
 
 bool start_sites(i_script_engine* engine)
 {
-    const char* list = std::getenv("VEK_SITES_LIST");
+    const char* list = vek::platform::get_env("VEK_SITES_LIST");
     if (list == nullptr) return true;
     bool first = true;
     for (const std::string& name : split(list, ',')) {

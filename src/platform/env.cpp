@@ -1,6 +1,7 @@
 #include "platform/env.h"
 
 #include <stdlib.h>
+#include <tcl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -12,8 +13,46 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/thread.h"
+
+// Exported by Tcl (its internal stubs table), not declared in tcl.h.
+extern "C" const char* TclGetEnv(const char* name, Tcl_DString* value);
+
 namespace vek {
 namespace platform {
+
+// Who reads what set_env publishes, and what orders those reads after the
+// writes that made it:
+//
+// - get_env: acquire loads of `environ` and of every slot, paired with the
+//   release stores in publish().
+// - Tcl's environment functions read `environ`, its slots and the texts
+//   with plain loads, always while holding Tcl's environment lock:
+//   TclGetEnv (every Tcl thread as it ends, a script reading env(NAME)),
+//   TclSetupEnv (every new interpreter, `array` on env), TclSetEnv and
+//   TclUnsetEnv. That lock is private to Tcl; the one call that goes
+//   through it without an interpreter and changes nothing is TclGetEnv.
+//   So publish() writes the new text or array, passes through the lock
+//   by a TclGetEnv call, and only then stores the pointer. A Tcl reader
+//   that takes the lock after that pass reads the new memory only after
+//   our writes (the unlock in our pass happens before its lock); one that
+//   took it earlier has let go before our store, so it sees the old
+//   pointer and none of the new memory.
+// - The pointer store itself stays unordered with those plain loads, and
+//   with every getenv: in glibc (tzset, the resolver), in Tcl
+//   (Tcl_CreateInterp asks for TCL_PKG_PREFER_LATEST, `clock` for TZ) and
+//   in host code. No writer escapes that, Tcl's own setter included; the
+//   environment is not made for writes while others read it. Where the
+//   library itself makes such reads (the time-zone calls, making an
+//   interpreter) it holds an env_pause, which orders them wholly before
+//   or after each publication.
+//
+// Writing through Tcl_PutEnv would put the pointer store under Tcl's lock
+// too, but Tcl's setter frees the strings it replaces and its old arrays,
+// and publishes a grown array before its last slot is set, all of which a
+// getenv elsewhere can walk into; and it passes the text through Tcl's
+// system encoding, which changes bytes that are not UTF-8 in a UTF-8
+// locale.
 
 namespace {
 
@@ -122,16 +161,28 @@ void reindex(env_state& s)
     s.index.swap(fresh);
 }
 
-// Publishes a copy of `source` with room to grow and makes it ours. Our
-// previous array is retired: readers may still be walking it.
-bool publish_copy(env_state& s, char** source)
+// Makes `value`, and the memory written before through it, reachable at
+// `*where` for every reader (see the top of this file).
+template <class T>
+void publish(T* where, T value)
+{
+    init_tcl_once();
+    pass_tcl_env_lock();
+    __atomic_store_n(where, value, __ATOMIC_RELEASE);
+}
+
+// Publishes a copy of `source`, with `added` appended when not null, with
+// room to grow and makes it ours. Our previous array is retired: readers
+// may still be walking it.
+bool publish_copy(env_state& s, char** source, char* added = nullptr)
 {
     std::size_t n = count_entries(source);
     std::size_t slots = 2 * (n + 2) > k_min_slots ? 2 * (n + 2) : k_min_slots;
     auto* fresh = reinterpret_cast<char**>(new_block(s, slots * sizeof(char*)));
     if (fresh == nullptr) return false;
     if (n != 0) std::memcpy(fresh, source, n * sizeof(char*));
-    __atomic_store_n(&environ, fresh, __ATOMIC_RELEASE);
+    if (added != nullptr) fresh[n++] = added;
+    publish(&environ, fresh);
     s.array = fresh;
     s.capacity = slots;
     s.count = n;
@@ -174,15 +225,15 @@ bool store(env_state& s, const char* name, const char* value, bool overwrite)
         if (!overwrite || std::strcmp(old + name_len + 1, value) == 0) return true;
         char* text = make_text(s, name, name_len, value);
         if (text == nullptr) return false;
-        __atomic_store_n(&s.array[it->second], text, __ATOMIC_RELEASE);
+        publish(&s.array[it->second], text);
         return true;
     }
-    // The slot after the new entry must already hold the terminator.
-    if (s.count + 2 > s.capacity && !publish_copy(s, s.array)) return false;
     char* text = make_text(s, name, name_len, value);
     if (text == nullptr) return false;
+    // The slot after the new entry must already hold the terminator.
+    if (s.count + 2 > s.capacity) return publish_copy(s, s.array, text);
     s.index.emplace(std::move(key), s.count);
-    __atomic_store_n(&s.array[s.count], text, __ATOMIC_RELEASE);
+    publish(&s.array[s.count], text);
     ++s.count;
     return true;
 }
@@ -190,7 +241,7 @@ bool store(env_state& s, const char* name, const char* value, bool overwrite)
 }  // namespace
 
 // getenv's search, with acquire loads that pair with the release stores in
-// publish_copy() and store(): a text reached through a slot is read whole.
+// publish(): a text reached through a slot is read whole.
 const char* get_env(const char* name)
 {
     if (name == nullptr || *name == '\0') return nullptr;
@@ -228,6 +279,22 @@ bool put_env(const char* assignment)
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+void pass_tcl_env_lock()
+{
+    Tcl_DString unused;
+    if (TclGetEnv("", &unused) != nullptr) Tcl_DStringFree(&unused);
+}
+
+env_pause::env_pause()
+{
+    state().lock.lock();
+}
+
+env_pause::~env_pause()
+{
+    state().lock.unlock();
 }
 
 bool current_dir(char* buf, std::size_t size)

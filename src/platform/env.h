@@ -14,7 +14,8 @@
 // Thread safety: every function here is safe for concurrent use with each
 // other and with getenv. Writes by other code (setenv, putenv, unsetenv,
 // Tcl) are not serialised with ours; set_env notices a changed array and
-// takes it over on its next call.
+// takes it over on its next call. env.cpp explains how Tcl's readers are
+// ordered after our writes.
 #ifndef VEK_PLATFORM_ENV_H
 #define VEK_PLATFORM_ENV_H
 
@@ -33,6 +34,21 @@ const char* get_env(const char* name);
 bool set_env(const char* name, const char* value, bool overwrite = true);
 // set_env of "NAME=value" split at its first '='; false without one.
 bool put_env(const char* assignment);
+// Locks and unlocks Tcl's environment lock. REQUIRES: init_tcl_once has
+// run.
+void pass_tcl_env_lock();
+// While one lives, set_env waits. For the library's own calls that read
+// the environment with plain loads (Tcl making an interpreter, the C
+// library loading the time zone): each publication then comes wholly
+// before or after them. No set_env in its scope (it would wait for itself).
+class env_pause {
+public:
+    env_pause();
+    ~env_pause();
+    env_pause(const env_pause&) = delete;
+    env_pause& operator=(const env_pause&) = delete;
+};
+
 // Writes the current directory into buf. False when it cannot be read or
 // does not fit.
 bool current_dir(char* buf, std::size_t size);

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/env.h"
+
 namespace vek {
 namespace platform {
 
@@ -40,6 +42,10 @@ void init_tcl_once()
         std::string saved = current != nullptr ? current : "C";
         Tcl_FindExecutable("");
         std::setlocale(LC_CTYPE, saved.c_str());
+        // Tcl makes a lock on its first use and publishes it with a plain
+        // store. Made here, before any thread of ours, the environment's
+        // lock reaches every thread that takes it later.
+        pass_tcl_env_lock();
     });
 }
 

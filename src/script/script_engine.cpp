@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/fs.h"
 #include "script/tcl_binding/runtime.h"
 #include "script/thread_serial.h"
@@ -344,7 +345,11 @@ bool script_engine::init(script_service* service)
     std::snprintf(prelude, sizeof prelude, k_prelude, reinterpret_cast<std::uintptr_t>(this));
     m_prelude = held(Tcl_NewStringObj(prelude, -1));
 
-    m_interp = Tcl_CreateInterp();
+    {
+        // Making an interpreter reads the environment, partly through getenv.
+        platform::env_pause pause;
+        m_interp = Tcl_CreateInterp();
+    }
     if (m_interp == nullptr) {
         vek_trace("script_engine::init: error creating interpreter");
         return false;

@@ -144,16 +144,17 @@ TEST_F(EnvFileTest, OnlyReadableFilesAreLoadedAndWatched)
 
 TEST_F(EnvFileTest, WritesByOtherCodeBetweenLoadsAreTakenOver)
 {
-    ASSERT_TRUE(vek_load_environment(put("a.env", "VEKT_A=1\nVEKT_B=1\nVEKT_C=1\n").c_str()));
-    unsetenv("VEKT_A");  // moves the entries after it in place
-    ASSERT_TRUE(vek_load_environment(put("b.env", "VEKT_C=2\nVEKT_D=2\n").c_str()));
-    setenv("VEKT_E", "glibc", 1);  // publishes an array of glibc's own
-    ASSERT_TRUE(vek_load_environment(put("c.env", "VEKT_B=3\nVEKT_E=3\n").c_str()));
+    // Names of its own: earlier cases in this process leave VEKT_ ones set.
+    ASSERT_TRUE(vek_load_environment(put("a.env", "VEKO_A=1\nVEKO_B=1\nVEKO_C=1\n").c_str()));
+    unsetenv("VEKO_A");  // moves the entries after it in place
+    ASSERT_TRUE(vek_load_environment(put("b.env", "VEKO_C=2\nVEKO_D=2\n").c_str()));
+    setenv("VEKO_E", "glibc", 1);  // publishes an array of glibc's own
+    ASSERT_TRUE(vek_load_environment(put("c.env", "VEKO_B=3\nVEKO_E=3\n").c_str()));
     std::string all;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "VEKT_", 5) == 0) all += std::string(*e) + ";";
+        if (std::strncmp(*e, "VEKO_", 5) == 0) all += std::string(*e) + ";";
     }
-    EXPECT_EQ(all, "VEKT_B=3;VEKT_C=2;VEKT_D=2;VEKT_E=3;");
+    EXPECT_EQ(all, "VEKO_B=3;VEKO_C=2;VEKO_D=2;VEKO_E=3;");
 }
 
 TEST_F(EnvFileTest, EachChangeIsReloadedOnceEvenUnderConcurrentTicks)

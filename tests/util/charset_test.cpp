@@ -136,4 +136,5 @@ TEST(Charset, ConvertsInManyThreadsAtOnce)
     }
     for (std::thread& th : threads) th.join();
     EXPECT_EQ(wrong.load(), 0);
+    vek_set_local_charset("cp1251");  // the process's first name, which KeepsTheLocalCharsetName checks
 }
