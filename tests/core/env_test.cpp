@@ -79,7 +79,7 @@ protected:
     static void tick() { vek_generate_event("VEK_CORE_EVT_BG_TASK", 0, nullptr, true); }
     static std::string env(const char* name, const char* unset = "(unset)")
     {
-        const char* v = std::getenv(name);
+        const char* v = plain_getenv(name);
         return v != nullptr ? v : unset;
     }
 
