@@ -1,218 +1,78 @@
-// The socket service, tcp_listener and udp_conn over loopback sockets.
+// The socket service, tcp_listener and the network functions over loopback
+// TCP sockets.
+#include <fcntl.h>
+#include <cerrno>
 #include <csignal>
-#include <mutex>
 #include <random>
 
 #include "net_support.h"
 
 namespace {
 
-using net_test::connect_to;
-using net_test::free_port;
-using net_test::local_addr;
-using net_test::tcp_conn;
 using vek_test::wait_for;
 
-// A blocking client socket that gives up on reads and writes after `ms`.
-void set_deadline(int s, int ms)
+class SocketServiceTest : public net_test::NetTest {};
+
+// Each client half-closes right after its last line, which must still be
+// answered in full.
+TEST_F(SocketServiceTest, TwoHundredClientsGetTheirLinesEchoed)
 {
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
-}
-
-// Reads until `n` bytes came or the peer closed or the deadline passed.
-std::string read_n(int s, size_t n)
-{
-    std::string out;
-    char buf[65536];
-    while (out.size() < n) {
-        ssize_t r = recv(s, buf, std::min(sizeof(buf), n - out.size()), 0);
-        if (r <= 0) break;
-        out.append(buf, static_cast<size_t>(r));
-    }
-    return out;
-}
-
-// Takes every connection into a tcp_conn (or refuses them all); echoes or
-// collects "\n"-terminated frames, as chosen.
-class server : public vek::tcp_listener {
-public:
-    bool accept = true, echo = true;
-    unsigned int out_timeout = 0;
-    std::mutex m;
-    std::vector<std::string> frames;
-    std::vector<vek::i_io_stream*> conns;  // referenced
-    std::atomic<int> connections{0};
-
-    ~server() override
-    {
-        for (auto* c : conns) c->release();
-    }
-    // The pool thread that accepts appends to `conns`; the test's thread
-    // reads it through these, under the same lock.
-    size_t conn_count()
-    {
-        std::lock_guard<std::mutex> g(m);
-        return conns.size();
-    }
-    vek::i_io_stream* conn(size_t i)
-    {
-        std::lock_guard<std::mutex> g(m);
-        return conns.at(i);
-    }
-    bool on_connection(unsigned int s, const char* host) override
-    {
-        ++connections;
-        if (!accept) return false;
-        EXPECT_STREQ(host, "127.0.0.1");
-        auto* c = new tcp_conn(static_cast<int>(s));
-        c->set_out_buffer_timeout(out_timeout);
-        c->addref();
-        c->start();
-        std::lock_guard<std::mutex> g(m);
-        conns.push_back(c);
-        return true;
-    }
-    bool on_data(vek::i_event* e)
-    {
-        vek::i_object* obj = e->get_event_object();
-        vek::i_io_stream* st = vek_cast_i_io_stream(obj);
-        // Events of one stream may run on two pool threads at once; the
-        // stream's lock keeps each take-and-answer whole.
-        st->lock(5);
-        if (echo) {
-            vek::i_binary* b = st->get_binary(0, true);
-            if (b->get_data_size() != 0) st->put_binary(b->get_data(), b->get_data_size());
-            b->release();
-        } else {
-            for (char* t; (t = st->get_text("\n", true)) != nullptr; std::free(t)) {
-                std::lock_guard<std::mutex> g(m);
-                frames.push_back(t);
-            }
-        }
-        st->unlock();
-        obj->release();
-        return true;
-    }
-};
-
-const auto on_data = static_cast<vek::vek_event_function>(&server::on_data);
-
-class socket_service_test : public net_test::net_fixture {
-protected:
-    void SetUp() override
-    {
-        net_fixture::SetUp();
-        port = free_port();
-        ASSERT_NE(port, 0);
-        vek_install_handler("VEK_EVT_STREAM_DATA_AVAIBLE", 0, srv, on_data);
-    }
-    void TearDown() override
-    {
-        srv->stop();
-        vek_release(svc);
-        svc = nullptr;
-        vek_terminate();  // drops the streams before the server goes
-        srv->release();
-        EXPECT_EQ(tcp_conn::live, 0);
-        net_fixture::TearDown();
-    }
-    server* srv = [] {
-        auto* s = new server();
-        s->addref();
-        return s;
-    }();
-    unsigned short port = 0;
-};
-
-TEST_F(socket_service_test, two_hundred_clients_get_their_bytes_echoed)
-{
-    ASSERT_TRUE(srv->init("127.0.0.1", port));
-    std::vector<std::thread> clients;
+    ASSERT_TRUE(init("127.0.0.1", port));
+    std::vector<std::thread> threads;
     std::atomic<int> ok{0};
     for (int i = 0; i < 200; ++i) {
-        clients.emplace_back([&, i] {
+        threads.emplace_back([&, i] {
             std::mt19937 rng(static_cast<unsigned int>(i));
-            std::string data(65536, '\0');
-            for (char& c : data) c = static_cast<char>(rng());
+            std::string data(65536, '\n');
+            for (char& c : data) c = rng() % 64 == 0 ? '\n' : static_cast<char>('!' + rng() % 90);
+            data.back() = '\n';
             int s = connect_to(port);
-            set_deadline(s, 10000);
-            for (size_t at = 0; at < data.size();) {
-                size_t n = std::min<size_t>(1 + rng() % 9000, data.size() - at);
+            for (size_t at = 0, n; at < data.size(); at += n) {
+                n = std::min<size_t>(1 + rng() % 9000, data.size() - at);
                 if (send(s, data.data() + at, n, MSG_NOSIGNAL) != static_cast<ssize_t>(n)) break;
-                at += n;
             }
-            if (read_n(s, data.size()) == data) ++ok;
+            shutdown(s, SHUT_WR);
+            std::string got(data.size(), '\0');
+            size_t at = 0;
+            for (ssize_t r; at < got.size() && (r = recv(s, &got[at], got.size() - at, 0)) > 0;) at += r;
+            if (got == data) ++ok;
             close(s);
         });
     }
-    for (auto& t : clients) t.join();
+    for (auto& t : threads) t.join();
     EXPECT_EQ(ok, 200);
-    EXPECT_EQ(srv->connections, 200);
+    EXPECT_EQ(connections, 200);
+    // Connections still queued at the shut-down must leave no descriptor
+    // behind (the fixture counts them).
+    for (int i = 0; i < 50; ++i) owned.push_back(connect_to(port));
 }
 
-TEST_F(socket_service_test, frames_reach_the_handler_whole_even_right_before_a_close)
-{
-    srv->echo = false;
-    ASSERT_TRUE(srv->init("", port));
-    EXPECT_TRUE(srv->check_addr("", port));
-    int s = connect_to(port);
-    ASSERT_TRUE(wait_for([&] { return tcp_conn::live == 1; }));
-    send(s, "first ha", 8, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    {
-        std::lock_guard<std::mutex> g(srv->m);
-        EXPECT_TRUE(srv->frames.empty());
-    }
-    send(s, "lf\nsecond\nthi", 13, 0);
-    close(s);
-    ASSERT_TRUE(wait_for([&] {
-        std::lock_guard<std::mutex> g(srv->m);
-        return srv->frames.size() == 2;
-    }));
-    // The unfinished rest stays; the stream is out of service.
-    ASSERT_TRUE(wait_for([&] { return !srv->conn(0)->is_connected(); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    std::lock_guard<std::mutex> g(srv->m);
-    EXPECT_EQ(srv->frames, (std::vector<std::string>{"first half\n", "second\n"}));
-    EXPECT_EQ(srv->conns.at(0)->get_in_buffer_size(), 3u);
-}
-
-TEST_F(socket_service_test, a_vanishing_peer_fails_the_send_without_sigpipe)
+TEST_F(SocketServiceTest, AVanishingPeerFailsTheSendWithoutSigpipe)
 {
     std::signal(SIGPIPE, SIG_DFL);  // a write to the gone peer would kill the test
-    ASSERT_TRUE(srv->init("127.0.0.1", port));
-    for (bool reset : {false, true}) {
+    ASSERT_TRUE(init("127.0.0.1", port));
+    for (size_t reset : {0, 1}) {
         int s = connect_to(port);
-        set_deadline(s, 5000);
-        ASSERT_TRUE(wait_for([&] { return srv->conn_count() == (reset ? 2u : 1u); }));
-        auto* c = dynamic_cast<tcp_conn*>(srv->conn(reset ? 1 : 0));
-        std::thread writer([&] {
-            std::string block(65536, 'z');
-            for (int i = 0; i < 1024 && c->put_binary(block.data(), block.size()); ++i) {
-            }
-        });
-        read_n(s, 100000);
-        if (reset) {
-            linger l{1, 0};
-            setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof(l));
-        }
+        ASSERT_TRUE(wait_for([&] { return taken(reset) != nullptr; }));
+        linger l{1, 0};
+        if (reset) setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof(l));
         close(s);
-        writer.join();
+        auto* c = dynamic_cast<net_test::conn*>(taken(reset));
+        std::string block(65536, 'z');
+        for (int i = 0; i < 1024 && c->put_binary(block.data(), block.size()); ++i) {
+        }
         EXPECT_TRUE(c->send_failed);
         EXPECT_FALSE(c->is_connected());
     }
     EXPECT_EQ(std::signal(SIGPIPE, SIG_DFL), SIG_DFL);
 }
 
-TEST_F(socket_service_test, a_slow_reader_gets_buffered_output_in_order)
+TEST_F(SocketServiceTest, ASlowReaderGetsBufferedOutputInOrder)
 {
-    srv->out_timeout = 1;
-    ASSERT_TRUE(srv->init("127.0.0.1", port));
+    out_timeout = 1;
+    ASSERT_TRUE(init("127.0.0.1", port));
     int s = connect_to(port);
-    set_deadline(s, 10000);
-    ASSERT_TRUE(wait_for([&] { return srv->conn_count() == 1; }));
+    ASSERT_TRUE(wait_for([&] { return taken(0) != nullptr; }));
     std::string all, got;
     for (unsigned int i = 0; all.size() < (8u << 20); ++i) all += std::to_string(i) + ",";
     // Reads while the text is put: a background flush that fills the
@@ -224,62 +84,19 @@ TEST_F(socket_service_test, a_slow_reader_gets_buffered_output_in_order)
             if (got.size() % 512 == 0) std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
     });
-    for (size_t at = 0; at < all.size(); at += 4000) {
-        EXPECT_TRUE(srv->conn(0)->put_text(all.substr(at, 4000).c_str()));
-    }
+    for (size_t at = 0; at < all.size(); at += 4000) EXPECT_TRUE(taken(0)->put_text(all.substr(at, 4000).c_str()));
     reader.join();
     EXPECT_TRUE(got == all) << got.size() << " of " << all.size();
     close(s);
 }
 
-TEST_F(socket_service_test, refused_and_unlistened_connections_are_closed)
+TEST_F(SocketServiceTest, OpenAndCloseFollowHostPortAndKind)
 {
-    srv->accept = false;
-    ASSERT_TRUE(srv->init("127.0.0.1", port));
-    unsigned short bare = free_port();
-    ASSERT_TRUE(svc->listen_tcp("127.0.0.1", bare, 10));  // no listener handler
-    for (unsigned short p : {port, bare}) {
-        int s = connect_to(p);
-        set_deadline(s, 3000);
-        char c;
-        EXPECT_EQ(recv(s, &c, 1, 0), 0) << p;  // closed by the server
-        close(s);
-    }
-    EXPECT_EQ(srv->connections, 1);
-    // Closed and opened again at once, with the listener's host.
-    ASSERT_TRUE(srv->stop());
-    EXPECT_FALSE(svc->close_tcp("127.0.0.1", port));
-    EXPECT_TRUE(srv->init("127.0.0.1", port));
-    EXPECT_TRUE(svc->close_tcp("127.0.0.1", bare));
-    EXPECT_TRUE(svc->listen_tcp("127.0.0.1", bare, 10));
-}
-
-TEST_F(socket_service_test, connections_queued_at_shut_down_leave_no_descriptor)
-{
-    ASSERT_TRUE(srv->init("127.0.0.1", port));
-    std::vector<int> clients;
-    for (int i = 0; i < 50; ++i) clients.push_back(connect_to(port));
-    // The fixture counts descriptors after the shut-down.
-    srv->stop();
-    vek_release(svc);
-    svc = nullptr;
-    vek_terminate();
-    for (int s : clients) close(s);
-}
-
-TEST_F(socket_service_test, open_and_close_follow_host_port_and_kind)
-{
-    std::filesystem::path log = vek_test::scratch_path("vek_socket_log");
+    net_test::fs::path log = vek_test::scratch_path("vek_socket_log");
     vek_set_log_facility(log.c_str());
     vek_set_log_level(0);
-    int taken = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = local_addr(0);
-    socklen_t len = sizeof(a);
-    bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    listen(taken, 1);
-    getsockname(taken, reinterpret_cast<sockaddr*>(&a), &len);
-    unsigned short busy = ntohs(a.sin_port);
-
+    unsigned short busy = 0;
+    owned.push_back(bound(SOCK_STREAM, busy));
     EXPECT_FALSE(svc->listen_tcp("", port, 0));
     EXPECT_FALSE(svc->listen_tcp("", 0, 10));
     EXPECT_FALSE(svc->listen_tcp(nullptr, port, 10));
@@ -293,28 +110,113 @@ TEST_F(socket_service_test, open_and_close_follow_host_port_and_kind)
     EXPECT_FALSE(svc->close_tcp("", port));
     EXPECT_TRUE(svc->close_udp("", port));
     EXPECT_EQ(svc->get_port_socket(port), -1);
+    vek_set_log_facility("stderr");
+    std::string text = vek_test::read_text(log);
+    net_test::fs::remove(log);
+    for (std::string line : {std::string("resolving address 'no-such-host.invalid'."),
+                             "binding socket to address [127.0.0.1] : [" + std::to_string(busy) + "]."}) {
+        EXPECT_NE(text.find(": socket_service: Error " + line + "\n"), std::string::npos) << text;
+    }
 
     // The listener keeps its address even when the port cannot be bound.
-    server idle;
-    EXPECT_FALSE(idle.init("", busy));
-    EXPECT_TRUE(idle.check_addr("", busy));
-    EXPECT_TRUE(idle.check_addr("*", busy));
-    EXPECT_FALSE(idle.check_addr("10.0.0.1", busy));
-    EXPECT_FALSE(idle.check_addr("", busy + 1));
-    EXPECT_FALSE(idle.check_addr(nullptr, busy));
-    EXPECT_EQ(vek_cast_i_tcp_listener(static_cast<vek::tcp_listener*>(&idle)), &idle);
-    EXPECT_TRUE(idle.stop());
-    EXPECT_FALSE(idle.check_addr("", busy));
-    close(taken);
-    vek_set_log_facility("stderr");
+    EXPECT_FALSE(init("", busy));
+    EXPECT_TRUE(check_addr("", busy));
+    EXPECT_TRUE(check_addr("*", busy));
+    EXPECT_FALSE(check_addr("10.0.0.1", busy));
+    EXPECT_FALSE(check_addr("", busy + 1));
+    EXPECT_FALSE(check_addr(nullptr, busy));
+    EXPECT_EQ(vek_cast_i_tcp_listener(static_cast<vek::tcp_listener*>(this)), this);
+    EXPECT_TRUE(stop());
+    EXPECT_FALSE(check_addr("", busy));
 
-    std::string text = vek_test::read_text(log);
-    std::filesystem::remove(log);
-    EXPECT_NE(text.find(": socket_service: Error resolving address 'no-such-host.invalid'.\n"), std::string::npos);
-    EXPECT_NE(
-        text.find(": socket_service: Error binding socket to address [127.0.0.1] : [" + std::to_string(busy) + "].\n"),
-        std::string::npos)
-        << text;
+    // Refused connections, and those to a port no listener serves, are
+    // closed; a port closed can be opened again at once.
+    accept_them = false;
+    ASSERT_TRUE(init("127.0.0.1", port));
+    unsigned short bare = free_port();
+    ASSERT_TRUE(svc->listen_tcp("127.0.0.1", bare, 10));
+    for (unsigned short p : {port, bare}) {
+        int s = connect_to(p);
+        char c;
+        EXPECT_EQ(recv(s, &c, 1, 0), 0) << p;  // closed by the server
+        close(s);
+    }
+    EXPECT_EQ(connections, 1);
+    ASSERT_TRUE(stop());
+    EXPECT_FALSE(svc->close_tcp("127.0.0.1", port));
+    EXPECT_TRUE(init("127.0.0.1", port));
+    EXPECT_TRUE(svc->close_tcp("127.0.0.1", bare));
+    EXPECT_TRUE(svc->listen_tcp("127.0.0.1", bare, 10));
+}
+
+// vek_net_tcp_open, vek_net_send, vek_net_recv, vek_net_error and ntohll.
+TEST_F(SocketServiceTest, TheNetworkFunctionsMoveExactCountsOrFailInTime)
+{
+    int a = -1, b = -1;  // from vek_net_tcp_open; accepted
+    auto make_pair = [&] {
+        unsigned short p = 0;
+        int l = bound(SOCK_STREAM, p);
+        owned.push_back(a = vek_net_tcp_open("127.0.0.1", p, 2));
+        owned.push_back(b = accept(l, nullptr, nullptr));
+        close(l);
+        EXPECT_TRUE(a >= 0 && b >= 0);
+        EXPECT_NE(fcntl(a, F_GETFL) & O_NONBLOCK, 0);
+    };
+    make_pair();
+    char buf[8] = {};
+    errno = 0;
+    EXPECT_FALSE(vek_net_error());
+    EXPECT_EQ(recv(a, buf, 1, MSG_DONTWAIT), -1);
+    EXPECT_FALSE(vek_net_error());  // would block
+    // Nothing comes: false after the timeout, not before.
+    unsigned int start = vek_get_curr_time();
+    EXPECT_FALSE(vek_net_recv(a, buf, 1, 1));
+    EXPECT_GE(vek_get_curr_time(), start + 1);
+    // A reset is a real error.
+    linger l{1, 0};
+    setsockopt(b, SOL_SOCKET, SO_LINGER, &l, sizeof(l));
+    close(b);
+    owned.pop_back();  // b
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(recv(a, buf, 1, MSG_DONTWAIT), -1);
+    EXPECT_EQ(errno, ECONNRESET);
+    EXPECT_TRUE(vek_net_error());
+
+    make_pair();
+    send(b, "half", 4, 0);
+    shutdown(b, SHUT_WR);
+    EXPECT_FALSE(vek_net_recv(a, buf, 8, 5));  // the peer closed after half
+    EXPECT_EQ(std::string(buf, 4), "half");
+    EXPECT_TRUE(vek_net_recv(a, buf, 0, 1));
+    EXPECT_TRUE(vek_net_send(a, buf, 0, 1));
+    int closed = dup(a);
+    close(closed);
+    for (int s : {-1, closed}) {
+        EXPECT_FALSE(vek_net_send(s, buf, 1, 1));
+        EXPECT_FALSE(vek_net_recv(s, buf, 1, 1));
+    }
+
+    EXPECT_EQ(vek_net_tcp_open(nullptr, 1, 1), -1);
+    EXPECT_EQ(vek_net_tcp_open("no-such-host.invalid", 1, 1), -1);
+    EXPECT_EQ(vek_net_tcp_open("127.0.0.1", free_port(), 1), -1);
+    // A listener whose accept queue is full never completes the handshake.
+    unsigned short p = 0;
+    owned.push_back(bound(SOCK_STREAM, p, 0));
+    sockaddr_in addr = local_addr(p);
+    for (int i = 0; i < 8; ++i) {
+        owned.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        connect(owned.back(), sa(addr), sizeof(addr));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(vek_net_tcp_open("127.0.0.1", p, 1), -1);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(3));
+
+    const unsigned char bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};  // ntohll reads them big-endian
+    unsigned long long v;
+    std::memcpy(&v, bytes, 8);
+    EXPECT_EQ(ntohll(v), 0x0102030405060708ULL);
+    EXPECT_EQ(ntohll(ntohll(v)), v);
 }
 
 }  // namespace
