@@ -59,8 +59,7 @@ TEST_F(SocketServiceTest, AVanishingPeerFailsTheSendWithoutSigpipe)
         close(s);
         auto* c = dynamic_cast<net_test::conn*>(taken(reset));
         std::string block(65536, 'z');
-        for (int i = 0; i < 1024 && c->put_binary(block.data(), block.size()); ++i) {
-        }
+        for (int i = 0; i < 1024 && c->put_binary(block.data(), block.size()); ++i) continue;
         EXPECT_TRUE(c->send_failed);
         EXPECT_FALSE(c->is_connected());
     }
