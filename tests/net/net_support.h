@@ -39,6 +39,7 @@ public:
     void start() { start_io(); }
     void reading() { do_bg_reading(); }
     unsigned int lock_owner() { return m_lock_owner; }
+    unsigned int unannounced_since() { return m_first_unnotified; }  // 0: all read data announced
     bool disconnect() override
     {
         m_connected = false;
@@ -49,7 +50,6 @@ public:
     std::string input;
     std::deque<int> write_results;
     std::vector<std::string> writes;
-    std::atomic<bool> send_failed{false};
 
 protected:
     unsigned int read_impl(char* buf, unsigned int size) override
@@ -72,10 +72,7 @@ protected:
             if (!write_results.empty()) write_results.pop_front();
             return r;
         }
-        if (vek_net_send(m_socket, data, size, 10)) return static_cast<int>(size);
-        send_failed = true;
-        m_connected = false;
-        return -1;
+        return vek_net_send(m_socket, data, size, 10) ? static_cast<int>(size) : -1;
     }
 
 private:
@@ -86,8 +83,9 @@ private:
 
 // Initialises the library and loads vek_core.so itself. The fixture is the
 // listener: it takes every connection into a conn (or refuses them all) and
-// keeps every datagram; it counts data events and echoes the
-// "\n"-terminated lines. Offers a scripted stream `st` and a free port.
+// keeps every datagram that comes to `udp`, a free port the tests open
+// when they want it; it counts data events and echoes the "\n"-terminated
+// lines. Offers a scripted stream `st` and a free TCP port.
 class NetTest : public ::testing::Test, public vek::tcp_listener {
 protected:
     void SetUp() override
@@ -101,26 +99,24 @@ protected:
         svc = vek_cast_i_socket_service(vek_core()->get_service("svc_socket"));
         ASSERT_NE(svc, nullptr);
         ASSERT_NE(port = free_port(), 0);
+        ASSERT_NE(udp = free_port(SOCK_DGRAM), 0);
         vek_install_handler("VEK_EVT_STREAM_DATA_AVAIBLE", 0, this,
                             static_cast<vek::vek_event_function>(&NetTest::on_data));
+        vek_install_handler("VEK_EVT_UDP_PACKET_RECEIVED", udp, this,
+                            static_cast<vek::vek_event_function>(&NetTest::on_packet));
     }
     void TearDown() override
     {
         st->release();
         stop();
-        shut_down();  // drops the streams before the fixture lets go of its own
+        vek_release(svc);
+        vek_terminate();  // drops the streams before the fixture lets go of its own
         for (auto* c : m_conns) c->release();
         for (int s : owned) close(s);
         // A queued data event holds its stream until it is delivered or dropped.
         EXPECT_TRUE(wait_for([] { return conn::live == 0; }, 3000)) << conn::live;
         EXPECT_TRUE(wait_for([&] { return open_fds() == m_fds; }, 3000))
             << open_fds() << " open, " << m_fds << " before";
-    }
-    void shut_down()
-    {
-        vek_release(svc);
-        svc = nullptr;
-        vek_terminate();
     }
     bool on_connection(unsigned int s, const char* host) override
     {
@@ -129,7 +125,6 @@ protected:
         EXPECT_STREQ(host, "127.0.0.1");
         auto* c = new conn(static_cast<int>(s));
         c->set_in_buffer_timeout(0);
-        c->set_out_buffer_timeout(out_timeout);
         c->addref();
         c->start();
         return keep(c);
@@ -171,14 +166,14 @@ protected:
     static sockaddr* sa(sockaddr_in& a) { return reinterpret_cast<sockaddr*>(&a); }
     // A socket of `type` on 127.0.0.1 and a free port (`port` gets it, 0 on
     // failure), listening when it is a stream socket.
-    static int bound(int type, unsigned short& port, int backlog = 1)
+    static int bound(int type, unsigned short& port)
     {
         int s = socket(AF_INET, type, 0);
         sockaddr_in a = local_addr(0);
         socklen_t len = sizeof(a);
         bool ok = bind(s, sa(a), sizeof(a)) == 0 && getsockname(s, sa(a), &len) == 0;
         port = ok ? ntohs(a.sin_port) : 0;
-        if (type == SOCK_STREAM) listen(s, backlog);
+        if (type == SOCK_STREAM) listen(s, 1);
         return s;
     }
     // A port the kernel just handed out and took back.
@@ -188,8 +183,8 @@ protected:
         close(bound(type, port));
         return port;
     }
-    // A blocking client socket of `type` connected to 127.0.0.1:port (-1 on
-    // failure) whose reads and writes give up after 10 s.
+    // A blocking client socket of `type`, connected to 127.0.0.1:port when
+    // it can be, whose reads and writes give up after 10 s.
     static int connect_to(unsigned short port, int type = SOCK_STREAM)
     {
         int s = socket(AF_INET, type, 0);
@@ -197,9 +192,8 @@ protected:
         timeval tv{10, 0};
         setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
         setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
-        if (connect(s, sa(a), sizeof(a)) == 0) return s;
-        close(s);
-        return -1;
+        connect(s, sa(a), sizeof(a));
+        return s;
     }
     // The text `t` ("<null>" for null), freed.
     static std::string take(char* t)
@@ -223,7 +217,6 @@ protected:
     conn* st = new conn();  // referenced in SetUp; announces nothing unless told
     unsigned short port = 0, udp = 0;
     bool accept_them = true;
-    unsigned int out_timeout = 0;
     std::atomic<int> connections{0}, events{0};
     std::atomic<long long> last_id{0};
     std::vector<int> owned;  // sockets closed after the shut-down
