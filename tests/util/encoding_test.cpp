@@ -93,13 +93,13 @@ TEST(ChecksumTest, Md5ServiceDigestsTheRfc1321Suite)
 {
     vek_test::quiet_trace();
     ASSERT_TRUE(vek_initialize());
-    vek::i_object* svc = vek_core()->get_service("svc_md5_encoder");
-    vek::i_md5_encoder* md5 = vek_cast_i_md5_encoder(svc);
+    // `md5` holds the reference get_service hands out.
+    vek::i_md5_encoder* md5 = vek_cast_i_md5_encoder(vek_core()->get_service("svc_md5_encoder"));
     ASSERT_NE(md5, nullptr);
-    EXPECT_EQ(vek_test::count_of(svc), 2);  // the core's and ours
+    EXPECT_EQ(vek_test::count_of(md5), 2);  // the core's and ours
     EXPECT_STREQ(md5->get_name(), "MD5 encoder");
-    EXPECT_EQ(vek_cast_i_named_object(svc), static_cast<vek::i_named_object*>(md5));
-    EXPECT_TRUE(vek_cast_i_md5_encoder(nullptr) == nullptr && vek_cast_i_binary(svc) == nullptr);
+    EXPECT_EQ(vek_cast_i_named_object(md5), static_cast<vek::i_named_object*>(md5));
+    EXPECT_TRUE(vek_cast_i_md5_encoder(nullptr) == nullptr && vek_cast_i_binary(md5) == nullptr);
 
     const std::string digits = "1234567890";
     // clang-format off
@@ -114,7 +114,7 @@ TEST(ChecksumTest, Md5ServiceDigestsTheRfc1321Suite)
     // encode_data takes the bytes as given, zero bytes included.
     EXPECT_EQ(take(md5->encode_data("abc\0", 4)), "147a664a2ca9410911e61986d3f0d52a");
     EXPECT_TRUE(md5->encode_string(nullptr) == nullptr && md5->encode_data(nullptr, 3) == nullptr);
-    svc->release();
+    md5->release();
     vek_terminate();
 }
 
