@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -8,7 +7,6 @@
 #include <string>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "test_support.h"
 
@@ -25,7 +23,6 @@ std::string take(char* text)
 std::string take(vek::i_binary* bin)
 {
     if (bin == nullptr) return "<null>";
-    EXPECT_EQ(vek_test::count_of(bin), 1);
     std::string s(static_cast<const char*>(bin->get_data()), bin->get_data_size());
     EXPECT_EQ(bin->release(), 0);
     return s;
@@ -40,34 +37,24 @@ const std::string all = [] {
 
 // Both CRCs are the bare register: no inversion on entry or exit, so the
 // usual check values come from the inverting start and an inverted result.
-TEST(ChecksumTest, CrcsAreTheBareRegisterAndChain)
+TEST(ChecksumTest, CrcsAreTheBareRegister)
 {
     const std::string digits = "123456789";
-    std::string big(65537, '\0');
-    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 131 + (i >> 8));
     // Data, start, register. The first is CRC-32's check value 0xCBF43926.
-    // clang-format off
-    const std::tuple<std::string, unsigned int, unsigned int> crc32_rows[] = {{digits, 0xFFFFFFFF, ~0xCBF43926u},
-        {digits, 0, 0x2DFD2D88}, {all, 0x12345678, 0x8906DCD5}, {big, 0xFFFFFFFF, 0x5A3A6C2C}};
-    // clang-format on
-    for (const auto& [data, start, crc] : crc32_rows) {
-        EXPECT_EQ(vek_crc32(data.data(), data.size(), start), crc) << data.size();
-        const std::size_t cut = data.size() / 3;  // two pieces chain through the start value
-        EXPECT_EQ(vek_crc32(data.data() + cut, data.size() - cut, vek_crc32(data.data(), cut, start)), crc);
-    }
-    EXPECT_EQ((std::vector<unsigned>{vek_crc32(nullptr, 9, 1234), vek_crc32(digits.data(), 0, 1234)}),
-              (std::vector<unsigned>{1234, 1234}));
+    const std::tuple<std::string, unsigned int, unsigned int> crc32_rows[] = {
+        {digits, 0xFFFFFFFF, ~0xCBF43926u}, {digits, 0, 0x2DFD2D88}, {all, 0x12345678, 0x8906DCD5}};
+    for (const auto& [data, start, crc] : crc32_rows) EXPECT_EQ(vek_crc32(data.data(), data.size(), start), crc);
+    EXPECT_EQ(vek_crc32(nullptr, 9, 1234), 1234u);
     // CRC-16/MCRF4XX, CRC-16/KERMIT, every byte value.
     const std::tuple<std::string, unsigned short, unsigned short> crc16_rows[] = {
         {digits, 0xFFFF, 0x6F91}, {digits, 0, 0x2189}, {all, 0xBEEF, 0x1BDA}};
     for (const auto& [data, start, crc] : crc16_rows) EXPECT_EQ(vek_crc16(data.data(), data.size(), start), crc);
     // The default start is 0x1973; no data leaves the start as it is.
-    EXPECT_EQ((std::vector<int>{vek_crc16(all.data(), 256), vek_crc16(digits.data(), 0), vek_crc16(nullptr, 9),
-                                vek_crc16(nullptr, 9, 5)}),
-              (std::vector<int>{0x5B94, 0x1973, 0x1973, 5}));
+    EXPECT_EQ(vek_crc16(all.data(), 256), 0x5B94);
+    EXPECT_EQ(vek_crc16(nullptr, 9), 0x1973);
 }
 
-TEST(ChecksumTest, Base64EncodesStandardTextAndRoundTripsEveryLength)
+TEST(ChecksumTest, Base64EncodesStandardTextAndRoundTripsEveryByte)
 {
     // clang-format off
     const char* rfc[][2] = {{"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
@@ -75,16 +62,12 @@ TEST(ChecksumTest, Base64EncodesStandardTextAndRoundTripsEveryLength)
     // clang-format on
     for (auto& row : rfc) EXPECT_EQ(take(vek_base64_encode(row[0], std::strlen(row[0]))), row[1]);
     EXPECT_TRUE(vek_base64_encode("x", 0) == nullptr && vek_base64_encode(nullptr, 3) == nullptr);
-    for (unsigned int n = 1; n <= 64; ++n) {
-        const std::string data = all.substr(3 * n, n), text = take(vek_base64_encode(data.data(), n));
-        EXPECT_EQ(text.size(), (n + 2) / 3 * 4);
-        EXPECT_EQ(take(vek_base64_decode(text.c_str())), data) << text;
-    }
+    // The 256 bytes encode to every one of the 64 characters.
+    EXPECT_EQ(take(vek_base64_decode(take(vek_base64_encode(all.data(), 256)).c_str())), all);
     // Decoding stops at the first pad or foreign character.
     // clang-format off
-    const char* rows[][2] = {{"YWI=", "ab"}, {"YW I=", "a"}, {"YWJj\nZGVm", "abc"}, {"YWJjZA", "abcd"},
-        {"YWJjZA==ZGVm", "abcd"}, {"YWJjZGV", "abcde"}, {"YWJjZ", "abc"}, {"Y", ""}, {"", ""}, {"-YWJj", ""},
-        {"=YWJj", ""}, {nullptr, "<null>"}};
+    const char* rows[][2] = {{"YWI=", "ab"}, {"YWJj\nZGVm", "abc"}, {"YWJjZA", "abcd"}, {"YWJjZA==ZGVm", "abcd"},
+        {"YWJjZGV", "abcde"}, {"YWJjZ", "abc"}, {"Y", ""}, {"", ""}, {"=YWJj", ""}, {nullptr, "<null>"}};
     // clang-format on
     for (auto& row : rows) EXPECT_EQ(take(vek_base64_decode(row[0])), row[1]) << (row[0] ? row[0] : "null");
 }
@@ -96,10 +79,7 @@ TEST(ChecksumTest, Md5ServiceDigestsTheRfc1321Suite)
     // `md5` holds the reference get_service hands out.
     vek::i_md5_encoder* md5 = vek_cast_i_md5_encoder(vek_core()->get_service("svc_md5_encoder"));
     ASSERT_NE(md5, nullptr);
-    EXPECT_EQ(vek_test::count_of(md5), 2);  // the core's and ours
-    EXPECT_STREQ(md5->get_name(), "MD5 encoder");
-    EXPECT_EQ(vek_cast_i_named_object(md5), static_cast<vek::i_named_object*>(md5));
-    EXPECT_TRUE(vek_cast_i_md5_encoder(nullptr) == nullptr && vek_cast_i_binary(md5) == nullptr);
+    EXPECT_EQ(vek_cast_i_binary(md5), nullptr);
 
     const std::string digits = "1234567890";
     // clang-format off
@@ -120,59 +100,48 @@ TEST(ChecksumTest, Md5ServiceDigestsTheRfc1321Suite)
 
 TEST(EncodingTest, HexRoundTripsEveryByteAndReadsPairsLikeStrtoul)
 {
-    std::string hex, lower;
-    char pair[3];
-    for (int b = 0; b < 256; ++b) {
-        hex.append(pair, std::snprintf(pair, sizeof pair, "%02X", b));
-        lower.append(pair, std::snprintf(pair, sizeof pair, "%02x", b));
-    }
-    EXPECT_EQ(take(vek_bin2str(all.data(), 256)), hex);
-    EXPECT_EQ(take(vek_str2bin(hex.c_str())), all);
-    EXPECT_EQ(take(vek_str2bin(lower.c_str())), all);
+    // Upper-case pairs, the high half first; every byte goes there and back.
+    EXPECT_EQ(take(vek_bin2str("\x00\x09\x9F\xA0\xFF", 5)), "00099FA0FF");
+    EXPECT_EQ(take(vek_str2bin(take(vek_bin2str(all.data(), 256)).c_str())), all);
     EXPECT_EQ(take(vek_bin2str("x", 0)), "");
     EXPECT_EQ(take(vek_bin2str(nullptr, 3)), "<null>");
     // clang-format off
-    const std::pair<const char*, std::string> pairs[] = {{"", ""}, {"abc", "<null>"}, {nullptr, "<null>"},
-        {"zz", {"\0", 1}}, {"1z", "\x01"}, {"z1", {"\0", 1}}, {" 5", "\x05"}, {"+f", "\x0F"}, {"-1", "\xFF"},
-        {"0x", {"\0", 1}}};
+    const std::pair<const char*, std::string> pairs[] = {{nullptr, "<null>"}, {"af", "\xAF"}, {"zz", {"\0", 1}},
+        {"1z", "\x01"}, {"z1", {"\0", 1}}, {" 5", "\x05"}, {"+f", "\x0F"}, {"-1", "\xFF"}, {"0x", {"\0", 1}}};
     // clang-format on
     for (const auto& [text, want] : pairs) EXPECT_EQ(take(vek_str2bin(text)), want) << (text ? text : "null");
 }
 
 TEST(EncodingTest, TextEncodingKeepsOnlyDigitsAndAToTilde)
 {
-    EXPECT_EQ(take(vek_text_encode("a b/c")), "a%20b%2Fc");
     EXPECT_EQ(take(vek_text_encode("09AZaz[\\]^_`{|}~")), "09AZaz[\\]^_`{|}~");
     EXPECT_EQ(take(vek_text_encode("!/:@\x7F\x80\xFF\t")), "%21%2F%3A%40%7F%80%FF%09");
     EXPECT_EQ(take(vek_text_encode("")) + take(vek_text_encode(nullptr)), "<null><null>");
 
-    // Every byte but 0 round trips, and the encoding is plain ASCII.
+    // Every byte but 0 round trips; all but the 72 kept ones are escaped.
     const std::string bytes = all.substr(1), encoded = take(vek_text_encode(bytes.c_str()));
     EXPECT_EQ(encoded.size(), bytes.size() + 2 * (bytes.size() - 10 - 62));
-    EXPECT_EQ(encoded.find_first_not_of("%0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~"),
-              std::string::npos);
     EXPECT_EQ(take(vek_text_decode(encoded.c_str())), bytes);
 
     // In "%zz" the invalid pair reads as 0, which ends the text.
-    const std::pair<const char*, const char*> cases[] = {{"a+b%2Fc", "a b/c"}, {"%2f%41", "/A"}, {"100%", "100"},
-                                                         {"ab%4", "ab4"},      {"%", ""},        {"x%zzy", "x"},
-                                                         {"%+5", "\x05"},      {"", "<null>"},   {nullptr, "<null>"}};
+    // clang-format off
+    const std::pair<const char*, const char*> cases[] = {{"%2f%41", "/A"}, {"100%", "100"}, {"%", ""}, {"x%zzy", "x"},
+        {"%+5", "\x05"}, {"", "<null>"}, {nullptr, "<null>"}};
+    // clang-format on
     for (const auto& [text, decoded] : cases) EXPECT_EQ(take(vek_text_decode(text)), decoded) << (text ? text : "null");
 }
 
 TEST(EncodingTest, TranslitReplacesRussianLettersAndCopiesEverythingElse)
 {
+    // After the alphabets: 3- and 4-byte characters copied whole, Cyrillic
+    // outside the tables, lone bytes, a cut sequence that does not hide the
+    // letter after it, a lead byte at the end.
     // clang-format off
     const std::pair<const char*, const char*> cases[] = {
         {"абвгдеёжзийклмнопрстуфхцчшщъыьэюя", "abvgdeejzzijklmnoprstufhcchshsch'y'ehjuja"},
         {"АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ", "ABVGDEEJZZIJKLMNOPRSTUFHCCHSHSCH'Y'EHJUJA"},
-        {"Щука", "SCHuka"}, {"щука", "schuka"}, {"abc", "abc"}, {"Привет, мир! 42", "Privet, mir! 42"},
-        {"a€б😀Я", "a€b😀JA"},               // 3- and 4-byte characters copied whole
-        {"їЀ", "їЀ"},                      // Cyrillic outside the tables
-        {"\x80\xBF\xFE", "\x80\xBF\xFE"},  // lone bytes
-        {"\xE2\xD0\xB0", "\xE2\x61"},      // a cut sequence does not hide the letter after it
-        {"x\xD1", "x\xD1"},                // lead byte at the end
-        {"", "<null>"}, {nullptr, "<null>"}};
+        {"a€б😀Я", "a€b😀JA"}, {"їЀ", "їЀ"}, {"\x80\xBF\xFE", "\x80\xBF\xFE"}, {"\xE2\xD0\xB0", "\xE2\x61"},
+        {"x\xD1", "x\xD1"}, {"Привет, мир! 42", "Privet, mir! 42"}, {"", "<null>"}, {nullptr, "<null>"}};
     // clang-format on
     for (const auto& [text, latin] : cases) EXPECT_EQ(take(vek_do_translit(text)), latin) << (text ? text : "null");
 

@@ -1,11 +1,9 @@
-#include <fnmatch.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <string>
 #include <tuple>
 
@@ -30,31 +28,6 @@ std::unique_ptr<char[]> exact(const std::string& s)
 
 }  // namespace
 
-// fnmatch (with FNM_CASEFOLD for the case-blind matcher) agrees with the
-// matchers on '*' and '?' over ASCII.
-// It differs on '[' and '\\' (special there, literal here), on a leading '!'
-// (literal there, inverting here) and, in a UTF-8 locale, on '?' before a
-// multibyte character (one character there, one byte in vek_wildcmp): the
-// alphabet leaves those out.
-TEST(Wildcard, AgreesWithFnmatchOnRandomPatterns)
-{
-    std::mt19937 rng(7);
-    auto make = [&](const char* alphabet, int max_len) {
-        std::string s(rng() % (max_len + 1), ' ');
-        for (char& c : s) c = alphabet[rng() % std::strlen(alphabet)];
-        return s;
-    };
-    for (int i = 0; i < 10000; ++i) {
-        std::string wild = make("ab*?", 8), val = make("ab", 10), iwild = make("abAB*?", 8), ival = make("abAB", 10);
-        bool expected = fnmatch(wild.c_str(), val.c_str(), 0) == 0;
-        ASSERT_EQ(vek_wildcmp(wild.c_str(), val.c_str()), expected ? 1 : 0) << wild << " / " << val;
-        // Items are matched in place, up to the comma; empty ones are skipped.
-        ASSERT_EQ(vek_wildcmp_list((",," + wild + ",").c_str(), val.c_str()), expected && !wild.empty());
-        bool iexpected = fnmatch(iwild.c_str(), ival.c_str(), FNM_CASEFOLD) == 0;
-        ASSERT_EQ(vek_wildicmp(iwild.c_str(), ival.c_str()), iexpected) << iwild << " / " << ival;
-    }
-}
-
 TEST(Wildcard, PatternsAndListsOfAnySize)
 {
     // Pattern, value, vek_wildcmp, vek_wildicmp. '?' is a byte for the first, a character for the second,
@@ -67,37 +40,27 @@ TEST(Wildcard, PatternsAndListsOfAnySize)
         {"*.xml", "a.xml", 1, true}, {"*.xml", ".xml", 1, true}, {"*.xml", "a.XML", 0, true},
         {"!*.tmp", "a.tmp", 0, false}, {"!*.tmp", "a.txt", 1, true}, {"a?c", "abc", 1, true}, {"a?c", "ac", 0, false},
         {"*", "", 1, true}, {"", "", 1, true}, {"", "a", 0, false}, {"!", "", 0, false}, {"**a*", "xxa", 1, true},
-        {"*a*b*c*", "xaxxbxcx", 1, true}, {"*a*b*c*", "xaxcxb", 0, false},
+        {"*a*b*c*", "xaxxbxcx", 1, true}, {"*a*b*c*", "xaxcxb", 0, false}, {" b", "b", 0, false},
         {"\xD1\x89*", "\xD0\xA9\xD0\xA3\xD0\x9A\xD0\x90", 0, true}, {"?\xD1\x83", "\xD0\xA9\xD1\x83", 0, true},
-        {"??\xD1\x83", "\xD0\xA9\xD1\x83", 1, false}, {"*" + euro, "x" + euro, 1, true},
-        {"\x80*", "\x80\xFF\xC3", 1, true}, {"\xC3?", "\xC3\xA9", 1, false}, {grin, kiss, 0, false},
-        {"*" + grin, "x" + kiss, 0, false}, {"*" + grin, "xx" + grin, 1, true},
+        {"??\xD1\x83", "\xD0\xA9\xD1\x83", 1, false}, {"\x80*", "\x80\xFF\xC3", 1, true},
+        {"\xC3?", "\xC3\xA9", 1, false}, {grin, kiss, 0, false}, {"*" + grin, "xx" + grin, 1, true},
         {"??", grin, 0, true}, {"?", grin, 0, false}, {"i?", "\xC4\xB0x", 0, true},
-        {"*b", mbb, 1, true}, {"*a*b", mbb, 1, true}, {mb + "?", mbb, 1, true}, {"*" + mbb, mbb, 1, true},
         {std::string(1 << 20, '?') + "b", mbb, 1, true}, {std::string(1 << 19, '*') + "b", mbb, 1, true},
-        {mb + "c", mbb, 0, false}, {"*c" + mb, mbb, 0, false}};
+        {"*a*b", mbb, 1, true}, {"*c" + mb, mbb, 0, false}};
     // clang-format on
     for (const auto& [wild, val, exact_result, nocase_result] : rows) {
         auto w = exact(wild), v = exact(val);
         SCOPED_TRACE(wild.substr(0, 30) + " / " + val.substr(0, 30));
         EXPECT_EQ(vek_wildcmp(w.get(), v.get()), exact_result);
         EXPECT_EQ(vek_wildicmp(w.get(), v.get()), nocase_result);
-        // Empty items are skipped; no value here is "x".
-        EXPECT_EQ(vek_wildcmp_list(("x," + wild + ",x").c_str(), v.get()), exact_result == 1 && !wild.empty());
+        // Items are matched in place, up to the comma, and are not trimmed;
+        // empty ones are skipped. No value here is "x".
+        const std::string list = "x,," + wild + ",x";
+        EXPECT_EQ(vek_wildcmp_list(list.c_str(), v.get()), exact_result == 1 && !wild.empty());
+        EXPECT_EQ(vek_wildicmp_list(list.c_str(), v.get()), nocase_result && !wild.empty());
     }
     EXPECT_EQ(vek_wildcmp(nullptr, "a") + vek_wildcmp("*", nullptr), 0);
     EXPECT_FALSE(vek_wildicmp(nullptr, "a") || vek_wildicmp("!x", nullptr));  // null is not inverted
-
-    // clang-format off
-    const std::tuple<std::string, std::string, bool, bool> lists[] = {
-        {"*.xml,*.tcl", "x.tcl", true, true}, {",,*.tcl", "x.tcl", true, true}, {"", "x", true, true},
-        {",,", "", false, false}, {"*.XML", "a.xml", false, true}, {"!*.tmp,a*", "a.tmp", true, true},
-        {"a, b", "b", false, false}};
-    // clang-format on
-    for (const auto& [filter, val, exact_result, nocase_result] : lists) {
-        EXPECT_EQ(vek_wildcmp_list(filter.c_str(), val.c_str()), exact_result) << filter;
-        EXPECT_EQ(vek_wildicmp_list(filter.c_str(), val.c_str()), nocase_result) << filter;
-    }
     EXPECT_TRUE(vek_wildcmp_list(nullptr, "x") && vek_wildicmp_list("y", nullptr));
 }
 
@@ -109,14 +72,12 @@ TEST(Utf8Text, CountsIndexesAndDecodesCharacters)
     const std::tuple<std::string, unsigned int, unsigned int, bool, unsigned int, unsigned int> rows[] = {
         {"\xD0\xA9\xD1\x83\xD0\xBA\xD0\xB0", 4, 2, true, 0x429, 2}, {"", 0, 1, false, 0, 0},
         {"abc", 3, 1, true, 0x61, 1}, {euro, 1, 3, true, 0x20AC, 3}, {grin, 2, 1, true, 0x1F60A, 4},
-        {"\x80\x80", 2, 1, true, 0, 1}, {"\xBF", 1, 1, true, 0x3F, 1}, {"\xE2\x82", 2, 1, false, 0, 0},
-        {"\xE2\x82x", 3, 1, true, 0x78, 3}, {"\xE2\x41", 2, 1, true, 0x41, 2}, {"\xF8\xFF", 2, 1, false, 0, 0},
-        {"\xF8\xFF\x41", 3, 1, true, 0x41, 3}, {"\xC0\x80", 1, 2, true, 0, 2}};
+        {"\xBF\x80", 2, 1, true, 0x3F, 1}, {"\xE2\x82", 2, 1, false, 0, 0}, {"\xE2\x82x", 3, 1, true, 0x78, 3},
+        {"\xF8\xFF", 2, 1, false, 0, 0}, {"\xF8\xFF\x41", 3, 1, true, 0x41, 3}, {"\xC0\x80", 1, 2, true, 0, 2}};
     // clang-format on
     for (const auto& [text, chars, first_len, ok, expected_code, advance] : rows) {
         auto t = exact(text);
-        EXPECT_EQ(vek_strlen(t.get()), chars) << text;
-        EXPECT_EQ(vek_charlen(t.get()), first_len) << text;
+        EXPECT_EQ(std::make_pair(vek_strlen(t.get()), vek_charlen(t.get())), std::make_pair(chars, first_len)) << text;
         // The characters' byte counts add up to the text; past the end is
         // the terminator, with nothing copied and no terminator written.
         unsigned int total = 0;
@@ -129,12 +90,10 @@ TEST(Utf8Text, CountsIndexesAndDecodesCharacters)
             total += count;
         }
         EXPECT_EQ(total, text.size());
-        EXPECT_TRUE(vek_strnicmp(t.get(), t.get(), 0));
         unsigned int code = 99;
         const char* next = nullptr;
-        EXPECT_EQ(vek_get_unicode_char(t.get(), &code, &next), ok) << text;
-        EXPECT_EQ(code, expected_code) << text;
-        EXPECT_EQ(next, t.get() + advance) << text;
+        const bool read = vek_get_unicode_char(t.get(), &code, &next);
+        EXPECT_EQ(std::make_tuple(read, code, next), std::make_tuple(ok, expected_code, t.get() + advance)) << text;
     }
     char buf[3] = {'#', '#', '#'};
     unsigned int count = 1;  // room for one byte: one is copied, the character's size returned
@@ -164,9 +123,10 @@ TEST(Utf8Text, ComparesIgnoringCase)
 
 TEST(Utf8Text, TrimsSpacesTabsAndLineFeedsOnly)
 {
+    // clang-format off
     const std::pair<const char*, const char*> trims[] = {
-        {"\tabc\r\n", "abc\r"}, {" \n\t \n", ""}, {"", ""},
-        {" a \t b ", "a \t b"}, {"\r x", "\r x"}, {"\n\x80\xFF\n", "\x80\xFF"}};
+        {"\tabc\r\n", "abc\r"}, {" \n\t \n", ""}, {"", ""}, {" a \t b ", "a \t b"}, {"\n\x80\xFF\n", "\x80\xFF"}};
+    // clang-format on
     for (const auto& [text, trimmed] : trims) EXPECT_STREQ(heap_text(vek_trim(text), &std::free).get(), trimmed);
     EXPECT_EQ(vek_trim(nullptr), nullptr);
 }
