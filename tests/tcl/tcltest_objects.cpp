@@ -35,8 +35,6 @@ struct counted : T {
 
 const unsigned char k_blocks[] = {0, 1, 0, 0, 0, 2, 'h', 'i', 0, 2, 0, 0, 0, 3, 'a', 'b', 'c'};
 
-class factory;
-
 // Stands for its factory before scripts and shares its count, so the
 // references scripts take through it are the factory's.
 class proxy : public virtual vek::i_script_object_subsitutor {
@@ -50,11 +48,7 @@ public:
         if (pp != nullptr) *pp = static_cast<vek::i_script_object_subsitutor*>(this);
         return true;
     }
-    vek::i_object* get_object_pointer() override
-    {
-        m_owner->addref();
-        return m_owner;
-    }
+    vek::i_object* get_object_pointer() override { return m_owner->addref(), m_owner; }
 
 private:
     vek::i_object* m_owner;
@@ -69,52 +63,34 @@ public:
     {
         vek::i_string* s = vek_cast_i_string(conf);
         std::string kind = s != nullptr ? s->get_value() : "";
+        sockaddr_in addr{AF_INET, htons(9), {htonl(INADDR_LOOPBACK)}, {}};
         vek::i_object* made = nullptr;
         if (kind == "udp") {
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_port = htons(9);
-            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            made = new counted<vek::udp_conn>("127.0.0.1", static_cast<unsigned short>(9), 0u, &addr,
-                                              static_cast<int>(sizeof addr), static_cast<const void*>("ping"), 4u);
+            made = new counted<vek::udp_conn>("127.0.0.1", 9, 0, &addr, sizeof addr, "ping", 4);
         } else if (kind == "event") {
-            made = new counted<vek::event>("TCLTEST_EVT", 7LL, static_cast<vek::i_object*>(this));
+            made = new counted<vek::event>("TCLTEST_EVT", 7LL, this);
         } else if (kind == "writer") {
             made = new counted<vek::binary_data_writer>();
-        } else if (kind == "subst") {
-            addref();
-            return &m_proxy;
         } else if (kind == "reader") {
-            made = new counted<vek::binary_data_reader>(static_cast<const void*>(k_blocks),
-                                                        static_cast<unsigned int>(sizeof k_blocks));
+            made = new counted<vek::binary_data_reader>(k_blocks, sizeof k_blocks);
+        } else if (kind == "subst") {
+            made = &m_proxy;
         }
         if (made != nullptr) made->addref();
         return made;
     }
-    char* get_variable_value(const char* name) override
-    {
-        std::string v = std::string(name) + "!";
-        return strdup(v.c_str());
-    }
-    const char* get_name() override
-    {
-        m_name = std::to_string(g_live.load());
-        return m_name.c_str();
-    }
+    char* get_variable_value(const char* name) override { return strdup((std::string(name) + "!").c_str()); }
+    const char* get_name() override { return (m_name = std::to_string(g_live.load())).c_str(); }
     bool set_name(const char*) override { return false; }
     bool get_interface(const char* name, void** pp) override
     {
-        if (std::strcmp(name, "i_object_factory") == 0) {
-            if (pp != nullptr) *pp = static_cast<vek::i_object_factory*>(this);
-        } else if (std::strcmp(name, "i_var_subst") == 0) {
-            if (pp != nullptr) *pp = static_cast<vek::i_var_subst*>(this);
-        } else if (std::strcmp(name, "i_named_object") == 0) {
-            if (pp != nullptr) *pp = static_cast<vek::i_named_object*>(this);
-        } else if (std::strcmp(name, "i_event_handler") == 0) {
-            if (pp != nullptr) *pp = static_cast<vek::i_event_handler*>(this);
-        } else {
-            return object::get_interface(name, pp);
-        }
+        void* p = nullptr;
+        if (std::strcmp(name, "i_object_factory") == 0) p = static_cast<vek::i_object_factory*>(this);
+        if (std::strcmp(name, "i_var_subst") == 0) p = static_cast<vek::i_var_subst*>(this);
+        if (std::strcmp(name, "i_named_object") == 0) p = static_cast<vek::i_named_object*>(this);
+        if (std::strcmp(name, "i_event_handler") == 0) p = static_cast<vek::i_event_handler*>(this);
+        if (p == nullptr) return object::get_interface(name, pp);
+        if (pp != nullptr) *pp = p;
         return true;
     }
 
@@ -127,8 +103,7 @@ private:
 
 MOD_EXPORT void vek_library_entry()
 {
-    auto* f = new factory;
-    vek_core()->register_service(f, "tcltest_factory");
+    vek_core()->register_service(new factory, "tcltest_factory");
 }
 
 MOD_EXPORT bool vek_library_initialized()
