@@ -77,11 +77,21 @@ proc fresh {iface} {
     return $h
 }
 
-load $env(VEK_CORE_SO) Vek_core
 namespace eval vt::cmdfile {
     proc command {name family format} {dict set ::vt::commands $name [list $family $format]}
     source $::env(VEK_TCL_COMMANDS)
 }
+# tcl.coverage runs this file alone (VEK_TCL_CHECK set), after the test
+# files: every command of the list must have returned TCL_OK in one of them.
+if {[info exists env(VEK_TCL_CHECK)]} {
+    set seen {}
+    foreach f [glob -nocomplain -directory $env(VEK_TCL_COVERAGE_DIR) *.cov] {set ch [open $f]; lappend seen {*}[read $ch]; close $ch}
+    set missing [lsort [lmap c [dict keys $vt::commands] {if {$c in $seen} continue; set c}]]
+    puts "[dict size $vt::commands] commands, [expr {[dict size $vt::commands] - [llength $missing]}] covered"
+    if {[llength $missing]} {puts "never returned TCL_OK: $missing"}
+    exit [expr {[llength $missing] != 0}]
+}
+load $env(VEK_CORE_SO) Vek_core
 if {$vt::file ne "sweep"} {
     proc vt::hit {name args} {if {[lindex $args 1] == 0} {dict set ::vt::hits $name 1}}
     foreach c [dict keys $vt::commands] {trace add execution ::$c leave [list ::vt::hit $c]}
