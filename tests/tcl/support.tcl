@@ -1,12 +1,12 @@
 # Sourced by every test file: loads the package into this tclsh, brings the
 # framework up, and records which package commands returned TCL_OK, here
-# and inside script engines (vt::eng). vt::finish ends the file. The sweep records nothing: its calls are not
-# checks.
+# and inside script engines (vt::eng). vt::finish ends the file. The sweep
+# records nothing: its calls are not checks.
 package require tcltest 2.2
 namespace import ::tcltest::*
 
 # vt::commands: name -> {family format}, from the generated list.
-namespace eval vt {variable file [file rootname [file tail $::argv0]] hits {} commands {}}
+namespace eval vt {variable file [file rootname [file tail $::argv0]] commands {}}
 set vt::root [file join [tcltest::temporaryDirectory] root_${vt::file}_[pid]]
 
 # Defined here and in every engine vt::eng runs.
@@ -18,6 +18,9 @@ set vt::procs {
     proc live {} {i_named_object_get_name [vek_cast_i_named_object [svc tcltest_factory]]}
     # For each handle: 1 while its command exists, else 0.
     proc cmds {args} {lmap h $args {llength [info commands $h]}}
+    # Records in vt_hits the commands of `names` that return TCL_OK.
+    proc hit {c cmd code args} {if {$code == 0} {dict set ::vt_hits $c 1}}
+    proc cover {names} {foreach c $names {trace add execution ::$c leave [list hit $c]}}
 }
 eval $vt::procs
 
@@ -28,10 +31,7 @@ proc vt::eng {body} {
     set e [i_script_service_get_script_engine [vek_cast_i_script_service [svc svc_script]]]
     i_script_engine_reset $e
     set ok [i_script_engine_execute_text $e $::vt::procs[string map [list @NAMES@ [dict keys $::vt::commands] @BODY@ $body] {
-        if {![info exists ::vt_hits]} {
-            proc ::vt_hit {c args} {if {[lindex $args 1] == 0} {dict set ::vt_hits $c 1}}
-            foreach c {@NAMES@} {trace add execution ::$c leave [list ::vt_hit $c]}
-        }
+        if {![info exists ::vt_hits]} {cover {@NAMES@}}
         set ::vt_hits {}
         set code [catch {@BODY@} msg opts]
         puts "\x01[list $code $msg [dict get [dict merge {-errorcode {}} $opts] -errorcode] [dict keys $::vt_hits]]"
@@ -39,7 +39,7 @@ proc vt::eng {body} {
     lassign [list [i_script_engine_get_output $e] [i_script_engine_get_error $e] [vek_release_orig $e]] out err
     if {!$ok} {return -code error "engine: $err"}
     lassign [lindex [split $out \x01] end] code msg ec hits
-    foreach h $hits {dict set ::vt::hits $h 1}
+    foreach h $hits {dict set ::vt_hits $h 1}
     return -code [expr {$code == 1}] -errorcode $ec $msg
 }
 
@@ -48,7 +48,7 @@ proc vt::finish {} {
     vek_terminate
     if {[info exists ::env(VEK_TCL_COVERAGE_DIR)] && $::vt::file ne "sweep"} {
         file mkdir $::env(VEK_TCL_COVERAGE_DIR)
-        set f [open [file join $::env(VEK_TCL_COVERAGE_DIR) $::vt::file.cov] w]; puts $f [dict keys $::vt::hits]; close $f
+        set f [open [file join $::env(VEK_TCL_COVERAGE_DIR) $::vt::file.cov] w]; puts $f [dict keys $::vt_hits]; close $f
     }
     file delete -force $::vt::root
     set failed $::tcltest::numTests(Failed)
@@ -92,10 +92,8 @@ if {[info exists env(VEK_TCL_CHECK)]} {
     exit [expr {[llength $missing] != 0}]
 }
 load $env(VEK_CORE_SO) Vek_core
-if {$vt::file ne "sweep"} {
-    proc vt::hit {name args} {if {[lindex $args 1] == 0} {dict set ::vt::hits $name 1}}
-    foreach c [dict keys $vt::commands] {trace add execution ::$c leave [list ::vt::hit $c]}
-}
+set vt_hits {}
+if {$vt::file ne "sweep"} {cover [dict keys $vt::commands]}
 file mkdir $vt::root
 set env(VEK_ROOT_PATH) $vt::root
 set env(TZ) UTC
