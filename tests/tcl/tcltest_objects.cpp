@@ -7,7 +7,7 @@
 // it, counted with it). The
 // factory is also a variable source (get_variable_value gives "<NAME>!")
 // and an event handler. Every object made here counts itself; the service
-// "tcltest_factory" reports the count through get_name.
+// "tcltest_factory" reports the count as its id.
 #include <netinet/in.h>
 
 #include <atomic>
@@ -25,22 +25,17 @@ std::atomic<int> g_live{0};
 
 template <class T>
 struct counted : T {
-    template <class... A>
-    explicit counted(A... a) : T(a...)
-    {
-        ++g_live;
-    }
+    using T::T;
     ~counted() override { --g_live; }
+    int m_counted = ++g_live;  // once the base is built
 };
 
 const unsigned char k_blocks[] = {0, 1, 0, 0, 0, 2, 'h', 'i', 0, 2, 0, 0, 0, 3, 'a', 'b', 'c'};
 
-class factory;
-
 // Stands for its factory before scripts and shares its count, so the
 // references scripts take through it are the factory's.
-class proxy : public virtual vek::i_script_object_subsitutor {
-public:
+struct proxy : virtual vek::i_script_object_subsitutor {
+    vek::i_object* m_owner;
     explicit proxy(vek::i_object* owner) : m_owner(owner) {}
     int addref() override { return m_owner->addref(); }
     int release() override { return m_owner->release(); }
@@ -50,76 +45,38 @@ public:
         if (pp != nullptr) *pp = static_cast<vek::i_script_object_subsitutor*>(this);
         return true;
     }
-    vek::i_object* get_object_pointer() override
-    {
-        m_owner->addref();
-        return m_owner;
-    }
-
-private:
-    vek::i_object* m_owner;
+    vek::i_object* get_object_pointer() override { return m_owner->addref(), m_owner; }
 };
 
-class factory : public vek::object,
-                public virtual vek::i_object_factory,
-                public virtual vek::i_var_subst,
-                public virtual vek::i_named_object {
-public:
+struct factory : vek::object, virtual vek::i_object_factory, virtual vek::i_var_subst, virtual vek::i_typed_object {
     vek::i_object* create_instance(vek::i_object* conf) override
     {
         vek::i_string* s = vek_cast_i_string(conf);
         std::string kind = s != nullptr ? s->get_value() : "";
+        sockaddr_in addr{AF_INET, htons(9), {htonl(INADDR_LOOPBACK)}, {}};
         vek::i_object* made = nullptr;
-        if (kind == "udp") {
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_port = htons(9);
-            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            made = new counted<vek::udp_conn>("127.0.0.1", static_cast<unsigned short>(9), 0u, &addr,
-                                              static_cast<int>(sizeof addr), static_cast<const void*>("ping"), 4u);
-        } else if (kind == "event") {
-            made = new counted<vek::event>("TCLTEST_EVT", 7LL, static_cast<vek::i_object*>(this));
-        } else if (kind == "writer") {
-            made = new counted<vek::binary_data_writer>();
-        } else if (kind == "subst") {
-            addref();
-            return &m_proxy;
-        } else if (kind == "reader") {
-            made = new counted<vek::binary_data_reader>(static_cast<const void*>(k_blocks),
-                                                        static_cast<unsigned int>(sizeof k_blocks));
-        }
+        if (kind == "udp") made = new counted<vek::udp_conn>("127.0.0.1", 9, 0, &addr, sizeof addr, "ping", 4);
+        if (kind == "event") made = new counted<vek::event>("TCLTEST_EVT", 7LL, this);
+        if (kind == "writer") made = new counted<vek::binary_data_writer>();
+        if (kind == "reader") made = new counted<vek::binary_data_reader>(k_blocks, sizeof k_blocks);
+        if (kind == "subst") made = &m_proxy;
         if (made != nullptr) made->addref();
         return made;
     }
-    char* get_variable_value(const char* name) override
-    {
-        std::string v = std::string(name) + "!";
-        return strdup(v.c_str());
-    }
-    const char* get_name() override
-    {
-        m_name = std::to_string(g_live.load());
-        return m_name.c_str();
-    }
-    bool set_name(const char*) override { return false; }
+    char* get_variable_value(const char* name) override { return strdup((std::string(name) + "!").c_str()); }
+    long long get_id() override { return g_live; }
     bool get_interface(const char* name, void** pp) override
     {
-        if (std::strcmp(name, "i_object_factory") == 0) {
-            if (pp != nullptr) *pp = static_cast<vek::i_object_factory*>(this);
-        } else if (std::strcmp(name, "i_var_subst") == 0) {
-            if (pp != nullptr) *pp = static_cast<vek::i_var_subst*>(this);
-        } else if (std::strcmp(name, "i_named_object") == 0) {
-            if (pp != nullptr) *pp = static_cast<vek::i_named_object*>(this);
-        } else if (std::strcmp(name, "i_event_handler") == 0) {
-            if (pp != nullptr) *pp = static_cast<vek::i_event_handler*>(this);
-        } else {
-            return object::get_interface(name, pp);
-        }
+        void* p = nullptr;
+        if (std::strcmp(name, "i_object_factory") == 0) p = static_cast<vek::i_object_factory*>(this);
+        if (std::strcmp(name, "i_var_subst") == 0) p = static_cast<vek::i_var_subst*>(this);
+        if (std::strcmp(name, "i_typed_object") == 0) p = static_cast<vek::i_typed_object*>(this);
+        if (std::strcmp(name, "i_event_handler") == 0) p = static_cast<vek::i_event_handler*>(this);
+        if (p == nullptr) return object::get_interface(name, pp);
+        if (pp != nullptr) *pp = p;
         return true;
     }
 
-private:
-    std::string m_name;
     proxy m_proxy{static_cast<vek::object*>(this)};
 };
 
@@ -127,21 +84,10 @@ private:
 
 MOD_EXPORT void vek_library_entry()
 {
-    auto* f = new factory;
-    vek_core()->register_service(f, "tcltest_factory");
+    vek_core()->register_service(new factory, "tcltest_factory");
 }
 
 MOD_EXPORT bool vek_library_initialized()
 {
     return true;
-}
-
-MOD_EXPORT const char* vek_library_name()
-{
-    return "tcltest_objects";
-}
-
-MOD_EXPORT const char* vek_library_version()
-{
-    return "1.0";
 }
