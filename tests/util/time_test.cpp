@@ -19,8 +19,6 @@ protected:
         ASSERT_TRUE(vek_initialize());
     }
     void TearDown() override { vek_terminate(); }
-
-private:
     vek_test::env_guard m_env{"TZ", "VEK_ROOT_PATH"};
 };
 
@@ -33,37 +31,39 @@ std::string text(unsigned int tmval, int tz_offset, unsigned int flags = 3)
     return result;
 }
 
+// The fields of `t` as "year-month-day hour:minute:second".
 std::string fields(vek::i_time* t)
 {
-    return std::to_string(t->get_year()) + "-" + std::to_string(t->get_month()) + "-" + std::to_string(t->get_day()) +
-           " " + std::to_string(t->get_hour()) + ":" + std::to_string(t->get_minute()) + ":" +
-           std::to_string(t->get_second());
+    char s[80];
+    std::snprintf(s, sizeof s, "%u-%u-%u %u:%u:%u", t->get_year(), t->get_month(), t->get_day(), t->get_hour(),
+                  t->get_minute(), t->get_second());
+    return s;
 }
 
-TEST(DaysTest, LeapYearsFollowTheGregorianRuleOneDayShort)
-{
-    struct {
-        unsigned int year, days, february;
-    } cases[] = {{1900, 364, 28}, {2000, 365, 29}, {2100, 364, 28}, {2003, 364, 28}, {2004, 365, 29}};
-    for (auto& c : cases) {
-        EXPECT_EQ(vek_get_days_in_year(c.year), c.days) << c.year;
-        EXPECT_EQ(vek_get_days_in_month(2, c.year), c.february) << c.year;
-    }
-    const unsigned int months[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31, 0, 0};
-    for (unsigned int m = 0; m <= 13; ++m) EXPECT_EQ(vek_get_days_in_month(m, 2023), months[(m + 13) % 14]) << m;
-}
-
-TEST_F(TimeTest, UtcCalcAndFormatGiveExactValuesAndRefuseBadInput)
+// Leap years follow the Gregorian rule, and a year has one day less than
+// it should.
+TEST_F(TimeTest, UtcCalendarCalcAndFormatGiveExactValuesAndRefuseBadInput)
 {
     use_zone("UTC");
-    EXPECT_EQ(vek_local_timezone() + vek_timezone_dst(), 0);
+    // A year, its days and the days of its February.
+    const unsigned int years[][3] = {
+        {1900, 364, 28}, {2000, 365, 29}, {2100, 364, 28}, {2003, 364, 28}, {2004, 365, 29}};
+    for (auto& y : years) {
+        EXPECT_EQ(vek_get_days_in_year(y[0]), y[1]) << y[0];
+        EXPECT_EQ(vek_get_days_in_month(2, y[0]), y[2]) << y[0];
+    }
+    const unsigned int months[] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31, 0};
+    for (unsigned int m = 0; m <= 13; ++m) EXPECT_EQ(vek_get_days_in_month(m, 2023), months[m]) << m;
+
+    // clang-format off
     struct {
         unsigned int f[6], expected;
     } calc[] = {
         {{2009, 1, 14, 0, 0, 0}, 1231891200}, {{1969, 12, 31, 23, 59, 59}, 0}, {{2009, 0, 0, 0, 0, 0}, 1228003200},
         {{2106, 2, 7, 6, 28, 15}, UINT_MAX},  {{2106, 2, 7, 6, 28, 16}, 0},    {{2009, 13, 1, 0, 0, 0}, 0},
         {{2009, 1, 32, 0, 0, 0}, 0},          {{2009, 1, 1, 24, 0, 0}, 0},     {{2009, 1, 1, 0, 60, 0}, 0},
-        {{2009, 1, 1, 0, 0, 60}, 0},          {{UINT_MAX, 1, 1, 0, 0, 0}, 0}};
+        {{2009, 1, 1, 0, 0, 60}, 0},          {{UINT_MAX, 1, 1, 0, 0, 0}, 0},  {{2009, 12, 31, 23, 59, 59}, 1262303999}};
+    // clang-format on
     for (auto& c : calc) {
         for (bool utc : {false, true}) {
             EXPECT_EQ(vek_calc_time(c.f[0], c.f[1], c.f[2], c.f[3], c.f[4], c.f[5], utc), c.expected) << c.f[0];
@@ -77,12 +77,10 @@ TEST_F(TimeTest, UtcCalcAndFormatGiveExactValuesAndRefuseBadInput)
 
     // A short buffer gets the start of the text and nothing past its size.
     for (unsigned int size : {20u, 5u, 1u, 0u}) {
-        char buf[32];
-        std::memset(buf, '#', sizeof buf);
-        EXPECT_EQ(vek_format_time_impl(buf, size, 1231891200, 0, 3), size != 0);
+        std::string buf(32, '#');
+        EXPECT_EQ(vek_format_time_impl(&buf[0], size, 1231891200, 0, 3), size != 0);
         std::string written = size == 0 ? "" : std::string("2009-01-14 00:00:00", size - 1) + '\0';
-        EXPECT_EQ(std::string(buf, size), written);
-        EXPECT_EQ(std::string(buf + size, sizeof buf - size), std::string(sizeof buf - size, '#')) << size;
+        EXPECT_EQ(buf, written + std::string(32 - size, '#')) << size;
     }
     char buf[8] = "#######";
     EXPECT_FALSE(vek_format_time_impl(buf, sizeof buf, 1231891200, 0, 0));
@@ -116,10 +114,13 @@ TEST_F(TimeTest, BerlinFollowsDaylightSavingAcrossTheSkippedAndRepeatedHours)
     EXPECT_EQ(vek_calc_time(1970, 1, 1, 0, 30, 0, true), 1800u + 3600u * dst);
     EXPECT_EQ(vek_calc_time(1970, 1, 1, 0, 59, 59, true), 3599u + 3600u * dst);
 
-    EXPECT_EQ(text(1238288399, 3600), "2009-03-29 01:59:59");
-    EXPECT_EQ(text(1238288400, 3600), "2009-03-29 03:00:00");
-    EXPECT_EQ(text(1256432399, 3600), "2009-10-25 02:59:59");
-    EXPECT_EQ(text(1256432400, 3600), "2009-10-25 02:00:00");
+    // Shown with the standard offset given: the clock jumps and falls back.
+    // clang-format off
+    const std::pair<unsigned int, const char*> shown[] = {
+        {1238288399, "2009-03-29 01:59:59"}, {1238288400, "2009-03-29 03:00:00"},
+        {1256432399, "2009-10-25 02:59:59"}, {1256432400, "2009-10-25 02:00:00"}};
+    // clang-format on
+    for (auto& [tmval, expected] : shown) EXPECT_EQ(text(tmval, 3600), expected);
     EXPECT_EQ(text(1247529600, 0), "2009-07-14 01:00:00");
     EXPECT_EQ(text(0, 0), "1970-01-01 00:00:00");
 
@@ -148,20 +149,12 @@ TEST_F(TimeTest, TimeObjectAnswersOnlyITimeAndNormalisesOnConversion)
         void* p = &p;
         EXPECT_FALSE(t->get_interface(name, &p) || p != nullptr) << name;
     }
-    vek_test::probe other;
-    EXPECT_TRUE(vek_cast_i_time(t) == t && vek_cast_i_time(&other) == nullptr && vek_cast_i_time(nullptr) == nullptr);
-
     EXPECT_TRUE(t->set_year(2009) && t->set_month(13) && t->set_day(14) && t->set_hour(25) && t->set_minute(0) &&
                 t->set_second(0));
     EXPECT_EQ(t->get_absolute(), 1263517200u);
     EXPECT_EQ(fields(t), "2010-1-15 1:0:0");
     auto_ptr_t<vek::i_time> built(vek_construct_time(2009, 0, 0, 0, 0, 0));
     EXPECT_EQ(fields(built), "2008-11-30 0:0:0");
-    EXPECT_EQ(vek_construct_time(2009, 13, 1, 0, 0, 0), nullptr);
-
-    unsigned int before = static_cast<unsigned int>(std::time(nullptr));
-    EXPECT_TRUE(t->set_absolute(0));
-    EXPECT_LE(t->get_absolute() - before, 2u);
     EXPECT_EQ(t->release(), 0);
 }
 

@@ -40,37 +40,43 @@ TEST(LngReader, TakesPairsByKeywordQuoteAndEscapeRules)
         EXPECT_EQ(got, c.second) << c.first;
     }
     EXPECT_EQ(vek::lng::unescape("ab\\", 3), "ab");
-    EXPECT_EQ(vek::lng::unescape("\\\\\\\\", 4), "");
     EXPECT_FALSE(vek::lng::read_file("/nonexistent/x.lng", [](std::string_view, std::string_view) {}));
 }
 
 // A core rooted in a scratch directory, catalogues under "p1" and "p2".
 class TranslatorTest : public vek_test::scratch_core_test {
 protected:
-    // Writes `text` to the file under the root and sets its modification
-    // time to `mtime` seconds since 1970.
-    void put(const std::string& rel, const std::string& text, long mtime)
+    // Puts the msgid/msgstr pairs in the file under the root, modified
+    // `mtime` seconds after 1970.
+    void put(const std::string& rel, const pairs& messages, long mtime)
     {
-        fs::path p = root / rel;
+        fs::path p = root / rel, part = p.string() + ".part";
         fs::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << text;
+        std::ofstream out(part, std::ios::binary);
+        for (const auto& [id, str] : messages) out << "msgid \"" << id << "\"\nmsgstr \"" << str << "\"\n";
+        out.close();
         struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
-    }
-    static std::string pair(const char* id, const char* str)
-    {
-        return std::string("msgid \"") + id + "\"\nmsgstr \"" + str + "\"\n";
+        ASSERT_EQ(utimensat(AT_FDCWD, part.c_str(), times, 0), 0);
+        fs::rename(part, p);  // a rescan never reads half a file
     }
 };
 
-TEST_F(TranslatorTest, SearchesEntriesOfALanguageInPathOrderAndTracesExactly)
+// The translations of "a", "b" and "c" in `lang`, joined by blanks.
+std::string abc(vek::i_translator& t, const char* lang = "")
+{
+    return std::string(t.translate("a", lang)) + " " + t.translate("b", lang) + " " + t.translate("c", lang);
+}
+
+// Lookups search the entries of a language in search path order; rescans
+// load only newer files, merged over what was loaded before.
+TEST_F(TranslatorTest, SearchesInPathOrderAndRescansNewerOrVanishedFilesTracingExactly)
 {
     vek_set_trace_facility("trace.txt");
-    put("p1/en/app.lng", pair("a", "A1") + pair("a", "A1b"), 1000);
-    put("p2/en/app.lng", pair("a", "A2") + pair("b", "B2"), 1000);
-    put("p1/de/app.lng", pair("a", "DE1"), 1000);
-    put("p2/de/app.lng", pair("c", "DE2"), 1000);
-    put("p1/CVS/app.lng", pair("a", "cvs"), 1000);
+    put("p1/en/app.lng", {{"a", "A1"}, {"a", "A1b"}, {"b", "B1"}}, 1000);
+    put("p2/en/app.lng", {{"a", "A2"}, {"b", "B2"}}, 1000);
+    put("p1/de/app.lng", {{"a", "DE1"}}, 1000);
+    put("p2/de/app.lng", {{"c", "DE2"}}, 1000);
+    put("p1/CVS/app.lng", {{"a", "cvs"}}, 1000);
     fs::create_directories(root / "p1/.svn");
     vek::translator t;
     EXPECT_STREQ(t.translate("a", nullptr), "");
@@ -81,70 +87,47 @@ TEST_F(TranslatorTest, SearchesEntriesOfALanguageInPathOrderAndTracesExactly)
     t.add_search_path((root / "p2").c_str());
     t.add_search_path("${VEK_ROOT_PATH}/p1");  // the same path again
     t.add_catalog("app");
-    EXPECT_STREQ(t.translate("a"), "A1b");  // the later msgstr of a repeated msgid
-    EXPECT_STREQ(t.translate("b"), "B2");
-    EXPECT_STREQ(t.translate("c", "de"), "DE2");
-    EXPECT_STREQ(t.translate("a", "CVS"), "a");
+    t.set_language("");  // ignored
+    // A repeated msgid takes its later msgstr; CVS and .svn are no languages.
+    EXPECT_EQ(abc(t) + " | " + abc(t, "de") + " | " + abc(t, "CVS"), "A1b B1 c | DE1 b DE2 | a b c");
     std::string langs = std::getenv("VEK_I18N_LANGS");
     EXPECT_TRUE(langs == "de,en" || langs == "en,de") << langs;
-    t.set_language("");
     t.set_language("de");
-    EXPECT_STREQ(t.translate("a"), "DE1");
-    put("p2/de/app.lng", pair("c", "DE2b"), 1001);
-    t.rescan(nullptr);
-    EXPECT_STREQ(t.translate("c"), "DE2b");
+    auto rescan = [&] {
+        t.rescan(nullptr);
+        return abc(t);
+    };
+    put("p2/de/app.lng", {{"c", "DE2b"}}, 1001);
+    EXPECT_EQ(rescan(), "DE1 b DE2b");
     vek_set_trace_facility("stdout");
     std::string trace = vek_test::read_text(root / "trace.txt");
     EXPECT_NE(trace.find(": translator::set_language(de)\n"), std::string::npos);
     EXPECT_NE(trace.find(": translator::reload_catalog('app', '" + root.string() + "/p2/de/app.lng')\n"),
               std::string::npos);
     EXPECT_EQ(trace.find("reload_catalog"), trace.rfind("reload_catalog"));  // add_catalog's load is silent
-}
 
-TEST_F(TranslatorTest, ReloadsNewerFilesOnlyMergingAndKeepsOldTextsReadable)
-{
-    put("p1/en/app.lng", pair("a", "old") + pair("b", "B"), 1000);
-    vek::translator t;
-    t.add_search_path("p1");
-    t.add_catalog("app");
+    t.set_language("en");
     const char* old = t.translate("a");
-    put("p1/en/app.lng", pair("a", "older"), 999);
-    t.rescan(nullptr);
-    EXPECT_STREQ(t.translate("a"), "old");
-    put("p1/en/app.lng", pair("a", "new") + pair("c", "C"), 1001);
-    t.rescan(nullptr);
-    EXPECT_STREQ(t.translate("a"), "new");
-    EXPECT_STREQ(t.translate("b"), "B");  // merged: kept from the first load
-    EXPECT_STREQ(t.translate("c"), "C");
-    EXPECT_STREQ(old, "old");
-}
+    put("p1/en/app.lng", {{"a", "older"}}, 999);
+    EXPECT_EQ(rescan(), "A1b B1 c");
+    put("p1/en/app.lng", {{"a", "A1"}, {"c", "C"}}, 1001);
+    EXPECT_EQ(rescan(), "A1 B1 C");
+    EXPECT_STREQ(old, "A1b");
 
-TEST_F(TranslatorTest, AVanishedFileIsIgnoredAtOnceAndForgottenOnePerRescan)
-{
-    auto restore = [&] {
-        put("p1/en/app.lng", pair("a", "A1"), 1000);
-        put("p2/en/app.lng", pair("a", "A2"), 1000);
-    };
-    restore();
-    vek::translator t;
-    t.add_search_path("p1");
-    t.add_search_path("p2");
-    t.add_catalog("app");
-    EXPECT_STREQ(t.translate("a"), "A1");
+    // A vanished file is ignored at once; back before it is forgotten, it
+    // keeps its place and its messages. Forgotten, it comes back as a new,
+    // last entry.
     fs::remove(root / "p1/en/app.lng");
-    t.rescan(nullptr);
-    EXPECT_STREQ(t.translate("a"), "A2");
-    restore();  // back before it was forgotten: it keeps its place
-    t.rescan(nullptr);
-    EXPECT_STREQ(t.translate("a"), "A1");
+    EXPECT_EQ(rescan(), "A2 B2 c");
+    put("p1/en/app.lng", {{"a", "A1"}}, 1001);  // unchanged: not read again
+    EXPECT_EQ(rescan(), "A1 B1 C");
     fs::remove(root / "p1/en/app.lng");
     fs::remove(root / "p2/en/app.lng");
-    t.rescan(nullptr);
-    EXPECT_STREQ(t.translate("a"), "a");
-    t.rescan(nullptr);  // forgets p1's entry only
-    restore();
-    t.rescan(nullptr);  // p1's file comes back as a new, last entry
-    EXPECT_STREQ(t.translate("a"), "A2");
+    EXPECT_EQ(rescan(), "a b c");
+    EXPECT_EQ(rescan(), "a b c");  // forgets p1's entry only
+    put("p1/en/app.lng", {{"a", "A1"}}, 1001);
+    put("p2/en/app.lng", {{"a", "A2"}}, 1000);
+    EXPECT_EQ(rescan(), "A2 B2 c");
 }
 
 // A loaded library as the load events carry it.
@@ -171,38 +154,26 @@ void post_load(const char* name)
     lib->release();
 }
 
-vek::i_translator* service()
-{
-    vek::i_object* svc = vek_core()->get_service("svc_translator");
-    svc->release();  // the core keeps it
-    return vek_cast_i_translator(svc);
-}
-
-TEST_F(TranslatorTest, TheServiceTakesDefaultPathsOnlyFromTheCoresLoadAndRescansOnTheTick)
+// Lookups run in eight threads while the catalogues change under them and
+// rescans come from the test's ticks and the real ones: each sees a whole
+// text, and an old one stays readable.
+TEST_F(TranslatorTest, TheServiceTakesDefaultPathsOnlyFromTheCoresLoadAndRescansOnTicksUnderConcurrentLookups)
 {
     vek_test::env_guard env{"VEK_TRANSLATION_PATH"};
     setenv("VEK_TRANSLATION_PATH", (root / "p2").c_str(), 1);
-    put("i18n/en/app.lng", pair("a", "A"), 1000);
-    put("p2/en/app.lng", pair("b", "B"), 1000);
+    put("i18n/en/app.lng", {{"a", "v0"}}, 1000);
+    put("p2/en/app.lng", {{"b", "B"}}, 1000);
     EXPECT_STREQ(vek_translate("a", ""), "a");  // no service yet
     vek_library_entry();
     post_load("other");
-    service()->add_catalog("app");
-    EXPECT_STREQ(vek_translate("a", "en"), "a");
-    post_load("vek_core");
-    put("i18n/en/app.lng", pair("a", "A2"), 1001);
-    EXPECT_TRUE(vek_test::wait_for([] { return std::strcmp(vek_translate("a", ""), "A2") == 0; }, 9000));
-    EXPECT_STREQ(vek_translate("b", ""), "B");
-}
-
-TEST_F(TranslatorTest, ConcurrentLookupsSeeWholeTextsWhileCataloguesChange)
-{
-    vek_library_entry();
-    vek::i_translator* t = service();
-    t->add_search_path("p1");
-    t->add_search_path("p2");
-    put("p1/en/app.lng", pair("a", "v0"), 1000);
+    auto_ptr_t<vek::i_object> svc = vek_core()->get_service("svc_translator");
+    vek::i_translator* t = vek_cast_i_translator(svc);
     t->add_catalog("app");
+    EXPECT_EQ(abc(*t), "a b c");
+    post_load("vek_core");
+    put("i18n/en/app.lng", {{"a", "v1"}}, 1001);
+    EXPECT_TRUE(vek_test::wait_for([&] { return abc(*t) == "v1 B c"; }, 9000)) << abc(*t);
+
     const char* first = vek_translate("a", "");
     std::atomic<bool> stop{false};
     std::atomic<int> bad{0};
@@ -211,20 +182,19 @@ TEST_F(TranslatorTest, ConcurrentLookupsSeeWholeTextsWhileCataloguesChange)
         readers.emplace_back([&] {
             while (!stop) {
                 const char* s = vek_translate("a", "");
-                if (s[0] != 'v' || std::atoi(s + 1) > 40 || std::strcmp(first, "v0") != 0) ++bad;
+                if (s[0] != 'v' || std::atoi(s + 1) > 40 || std::strcmp(first, "v1") != 0) ++bad;
             }
         });
     }
-    for (int round = 1; round <= 40; ++round) {
-        put("p" + std::to_string(1 + round % 2) + "/en/app.lng", pair("a", ("v" + std::to_string(round)).c_str()),
-            1000 + round);
+    for (int round = 2; round <= 40; ++round) {
+        put(round % 2 == 0 ? "i18n/en/app.lng" : "p2/en/app.lng", {{"a", "v" + std::to_string(round)}}, 1000 + round);
         for (int tick = 0; tick < 6; ++tick) vek_generate_event("VEK_CORE_EVT_BG_TASK", 0, nullptr, true);
     }
     stop = true;
     for (auto& r : readers) r.join();
     EXPECT_EQ(bad.load(), 0);
-    // p1 is searched first; the last rescan may be the tick's.
-    EXPECT_TRUE(vek_test::wait_for([] { return std::strcmp(vek_translate("a", "en"), "v40") == 0; }, 9000));
+    // i18n is searched first; the last rescan may be the tick's.
+    EXPECT_TRUE(vek_test::wait_for([&] { return std::strcmp(vek_translate("a", "en"), "v40") == 0; }, 9000)) << abc(*t);
 }
 
 }  // namespace
