@@ -39,40 +39,22 @@ struct record {
 
 using BgThreadTest = vek_test::entered_library_test;
 
-TEST(BgThreadNoEntryTest, TasksAreRefusedInTheCallersThreadWithItsBlock)
+TEST_F(BgThreadTest, TasksRunOnAPoolThreadWithACopyAndAnIdleThreadIsTakenFirst)
 {
-    vek_test::quiet_trace();
-    vek_bg_thread(nullptr, nullptr, 0);
-    record r;
-    r.start();  // no core, not entered
-    EXPECT_EQ(r.refusals, 1);
-    EXPECT_EQ(r.block, &r.self);
-    EXPECT_EQ(r.thread, vek_get_thread_id());
-}
-
-TEST_F(BgThreadTest, TasksRunOnPoolThreadsWithACopyAndThreadsAreReused)
-{
-    record a, b, c;
-    c.hold = false;
+    record a, b;
     a.start();  // returns while the task is still busy
     ASSERT_TRUE(wait_for([&] { return a.thread != 0; }));
     EXPECT_EQ(a.runs, 0);
     EXPECT_NE(a.thread, vek_get_thread_id());
     EXPECT_NE(a.block, &a.self);  // a private copy
-    a.hold = false;
+    a.hold = b.hold = false;
     ASSERT_TRUE(wait_for([&] { return a.runs == 1; }));
-
-    // The idle thread is taken first; while it is busy a second one is made.
     b.start();
-    ASSERT_TRUE(wait_for([&] { return b.thread != 0; }));
-    EXPECT_EQ(b.thread, a.thread);
-    c.start();
-    ASSERT_TRUE(wait_for([&] { return c.runs == 1; }));
-    EXPECT_NE(c.thread, b.thread);
-    b.hold = false;
     ASSERT_TRUE(wait_for([&] { return b.runs == 1; }));
+    EXPECT_EQ(b.thread, a.thread);
 }
 
+// Ends with the pool full of busy tasks, which terminating waits for.
 TEST_F(BgThreadTest, AtTheMaximumACallerWaitsThenGivesUpAfterTenSeconds)
 {
     vek_terminate();
@@ -81,9 +63,10 @@ TEST_F(BgThreadTest, AtTheMaximumACallerWaitsThenGivesUpAfterTenSeconds)
     ASSERT_TRUE(vek_initialize());
     vek_library_entry();
 
-    // A starter thread keeps placing busy tasks; the maximum counts every
-    // library thread, so it blocks once the pool is full.
-    record busy[12];
+    // A starter thread keeps placing busy tasks; while they are busy each
+    // gets a new thread. The maximum counts every library thread, so the
+    // starter blocks once the pool is full.
+    record busy[12], after;
     std::atomic<int> placed{0};
     std::atomic<unsigned long> starter_id{0};
     std::thread starter([&] {
@@ -92,8 +75,10 @@ TEST_F(BgThreadTest, AtTheMaximumACallerWaitsThenGivesUpAfterTenSeconds)
     });
     int seen = -1;  // until it settles: the starter waits for capacity
     for (; seen != placed; std::this_thread::sleep_for(std::chrono::milliseconds(300))) seen = placed;
-    ASSERT_GT(seen, 0);
+    ASSERT_GT(seen, 1);
     ASSERT_LT(seen, 11);
+    ASSERT_TRUE(wait_for([&] { return busy[1].thread != 0; }));
+    EXPECT_NE(busy[1].thread, busy[0].thread);
 
     // Capacity that frees up is used: the waiting task takes that thread.
     busy[0].hold = false;
@@ -104,24 +89,19 @@ TEST_F(BgThreadTest, AtTheMaximumACallerWaitsThenGivesUpAfterTenSeconds)
     starter.join();
     EXPECT_EQ(busy[seen + 1].refusals, 1);
     EXPECT_EQ(busy[seen + 1].thread, starter_id);
-    for (auto& r : busy) r.hold = false;
-    vek_terminate();  // waits for the pool threads, which still read `busy`
-    ASSERT_TRUE(vek_initialize());
-}
 
-TEST_F(BgThreadTest, TerminateWaitsForBusyPoolThreadsAndLaterTasksAreRefused)
-{
-    record busy[4], after;
-    for (auto& r : busy) r.start();
-    for (auto& r : busy) ASSERT_TRUE(wait_for([&] { return r.thread != 0; }));
+    // Terminating returns only after the busy tasks end; then tasks are
+    // refused in the caller's thread, with the caller's block.
     std::thread freer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         for (auto& r : busy) r.hold = false;
     });
     vek_terminate();
-    for (auto& r : busy) EXPECT_EQ(r.runs, 1);  // it returned after the tasks ended
+    for (int i = 0; i <= seen; ++i) EXPECT_EQ(busy[i].runs, 1) << i;
     freer.join();
+    vek_bg_thread(nullptr, nullptr, 0);
     after.start();
     EXPECT_EQ(after.refusals, 1);
-    ASSERT_TRUE(vek_initialize());  // for TearDown
+    EXPECT_EQ(after.block, &after.self);
+    EXPECT_EQ(after.thread, vek_get_thread_id());
 }

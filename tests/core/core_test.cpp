@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -8,6 +10,7 @@
 
 using vek_test::count_of;
 using vek_test::probe;
+using vek_test::wait_for;
 
 namespace {
 
@@ -24,12 +27,42 @@ protected:
         vek_terminate();
         EXPECT_EQ(probe::live.load(), 0);
     }
+    // The names of the listed services, in list order.
+    static std::vector<std::string> names_of(vek::i_object_col* list)
+    {
+        std::vector<std::string> names;
+        for (unsigned int i = 0; i < list->get_count(); ++i) {
+            vek::i_object* item = list->get_item_by_pos(i);
+            names.push_back(vek_cast_i_named_object(item)->get_name());
+            item->release();
+        }
+        list->release();
+        return names;
+    }
     vek::i_core* core = nullptr;
+};
+
+// A stream whose connection the test cuts; it also counts the tick events
+// it is handed, and notes where they ran.
+class fake_stream : public vek::i_stream_impl {
+public:
+    std::atomic<bool> connected{true};
+    std::atomic<int> turns{0}, disconnects{0}, ticks{0};
+    std::atomic<unsigned long> tick_thread{0};
+
+    bool disconnect() override { return ++disconnects > 0; }
+    bool is_connected() override { return connected; }
+    bool bg_task() override { return ++turns > 0; }
+    bool on_tick(vek::i_event*)
+    {
+        tick_thread = vek_get_thread_id();
+        return ++ticks > 0;
+    }
 };
 
 }  // namespace
 
-TEST_F(CoreTest, RegistrationTakesAReferenceAndNeverReplaces)
+TEST_F(CoreTest, RegistrationTakesAReferenceNeverReplacesAndListsInByteOrder)
 {
     EXPECT_EQ(core->addref(), 1);  // the core is not counted
     EXPECT_EQ(core->release(), 1);
@@ -67,30 +100,17 @@ TEST_F(CoreTest, RegistrationTakesAReferenceAndNeverReplaces)
     EXPECT_EQ(core->get_service("svc_missing"), nullptr);
     EXPECT_EQ(core->load_library(""), nullptr);
     second->release();
-}
 
-TEST_F(CoreTest, ServicesAreListedInByteOrderAsASnapshot)
-{
+    // The list is sorted by name bytes and is a snapshot; the last four are
+    // the library's own "svc_encrypt", "svc_md5_encoder", "svc_string" and
+    // "svc_xml".
     for (const char* name : {"svc_b", "svc_B", "svc_a", "Svc_z", "svc_aa"}) {
         EXPECT_TRUE(core->register_service(new probe(name), name));
     }
     vek::i_object_col* list = core->get_services();
-    std::vector<std::string> names;
-    for (unsigned int i = 0; i < list->get_count(); ++i) {
-        vek::i_object* item = list->get_item_by_pos(i);
-        names.push_back(vek_cast_i_named_object(item)->get_name());
-        item->release();
-    }
-    // The last four are the library's own "svc_encrypt", "svc_md5_encoder",
-    // "svc_string" and "svc_xml".
-    EXPECT_EQ(names, (std::vector<std::string>{"Svc_z", "svc_B", "svc_a", "svc_aa", "svc_b", "encryptor", "MD5 encoder",
-                                               "string_service", "xml_proc"}));
     EXPECT_TRUE(core->register_service(new probe("later"), "svc_later"));
-    EXPECT_EQ(list->get_count(), 9u);
-    list->release();
-    vek::i_object_col* libs = core->get_libraries();
-    EXPECT_EQ(libs->get_count(), 0u);
-    libs->release();
+    EXPECT_EQ(names_of(list), (std::vector<std::string>{"Svc_z", "svc_B", "svc_a", "svc_aa", "svc_b", "encryptor",
+                                                        "MD5 encoder", "string_service", "xml_proc"}));
 }
 
 TEST_F(CoreTest, ConcurrentRegistrationKeepsEveryService)
@@ -107,8 +127,34 @@ TEST_F(CoreTest, ConcurrentRegistrationKeepsEveryService)
         });
     }
     for (auto& t : threads) t.join();
-    vek::i_object_col* list = core->get_services();
-    EXPECT_EQ(list->get_count(), 804u);  // with the library's own four services
-    list->release();
+    EXPECT_EQ(names_of(core->get_services()).size(), 804u);  // with the library's own four services
     EXPECT_EQ(probe::live.load(), 800);
+}
+
+// The tick and the stream watch run once the library is entered, as loading
+// it from a configuration does.
+TEST_F(CoreTest, TheTickQueuesItsEventEverySecondAndTheWatchDropsDisconnectedStreams)
+{
+    ASSERT_NE(core->load_library(VEK_CORE_SO), nullptr);
+    auto* s = new fake_stream();
+    s->addref();
+    auto callback = static_cast<vek::vek_event_function>(&fake_stream::on_tick);
+    vek_install_handler("VEK_CORE_EVT_BG_TASK", 0, s, callback);
+    unsigned int first = vek_get_curr_time();
+    vek_register_stream(s);
+    ASSERT_TRUE(wait_for([&] { return s->turns >= 2; }));
+    EXPECT_EQ(s->disconnects.load(), 0);
+    s->connected = false;
+    ASSERT_TRUE(wait_for([&] { return count_of(s) == 1; }));  // the core let go
+    EXPECT_EQ(s->disconnects.load(), 1);
+    int turns = s->turns;
+
+    EXPECT_TRUE(wait_for([&] { return s->ticks >= 2; }, 3500));
+    EXPECT_GT(vek_get_curr_time(), first);
+    EXPECT_NE(s->tick_thread.load(), vek_get_thread_id());  // queued: a pool thread
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_EQ(s->turns.load(), turns);  // no longer served
+    vek_uninstall_handler("VEK_CORE_EVT_BG_TASK", 0, s, callback);
+    vek_terminate();  // waits for the pool before the stream goes
+    s->release();
 }
