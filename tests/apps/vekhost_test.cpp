@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,34 +15,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-typedef std::vector<std::string> lines;
-
-// Runs the built vekhost with PATH leading to vek_core.so and the scratch
-// directory as VEK_ROOT_PATH; its output goes to files there.
 class VekhostTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        fs::create_directories(dir);
-        setenv("PATH", (std::string(VEK_CORE_DIR) + ":" + std::getenv("PATH")).c_str(), 1);
-        setenv("VEK_ROOT_PATH", dir.c_str(), 1);
-    }
+    void SetUp() override { fs::create_directories(dir); }
     void TearDown() override { fs::remove_all(dir); }
 
-    pid_t start(lines args)
+    // Starts the built vekhost in the scratch directory, which is also its
+    // VEK_ROOT_PATH, with `path` (vek_core.so's directory first) leading
+    // PATH; `args` are split as the shell splits them, and the output goes to
+    // files there.
+    pid_t start(const std::string& args)
     {
-        args.insert(args.begin(), VEKHOST);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::string out = (dir / "out.txt").string(), err = (dir / "err.txt").string();
+        std::string command = "cd " + dir.string() + " && export VEK_ROOT_PATH=$PWD PATH=" + path +
+                              ":$PATH && exec " VEKHOST " " + args + " >out.txt 2>err.txt";
         pid_t pid = fork();
-        if (pid == 0) {
-            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
+        if (pid == 0) _exit(execl("/bin/sh", "sh", "-c", command.c_str(), nullptr));
         return pid;
     }
 
@@ -56,62 +43,44 @@ protected:
         return done && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    int run(const lines& args) { return finish(start(args)); }
-    std::string out() { return vek_test::read_text(dir / "out.txt"); }
+    int run(const std::string& args) { return finish(start(args)); }
     std::string err() { return vek_test::read_text(dir / "err.txt"); }
 
-    // The trace (or another) file's lines without their time stamps.
-    lines trace(const char* file = "trace.txt")
-    {
-        std::istringstream in(vek_test::read_text(dir / file));
-        lines out;
-        for (std::string line; std::getline(in, line);) out.push_back(line.size() > 21 ? line.substr(21) : line);
-        return out;
-    }
-
-    // Waits up to `ms` for each of `expected` to be in the trace, in this
-    // order.
-    bool traced(const lines& expected, int ms = 10000)
+    // Waits up to 10 s for each of `expected` to be in the trace, in this
+    // order; the trace's lines are compared without their time stamps.
+    bool traced(const std::vector<std::string>& expected)
     {
         auto in_order = [&] {
+            std::istringstream in(vek_test::read_text(dir / "trace.txt"));
             std::size_t found = 0;
-            for (const std::string& line : trace()) found += found < expected.size() && line == expected[found];
+            for (std::string line; std::getline(in, line);)
+                found += found < expected.size() && line.erase(0, 21) == expected[found];
             return found == expected.size();
         };
-        return vek_test::wait_for(in_order, ms);
+        return vek_test::wait_for(in_order, 10000);
     }
 
     fs::path dir = vek_test::scratch_path("vek_vekhost");
-    vek_test::env_guard m_env{"PATH", "VEK_ROOT_PATH"};
+    std::string path = VEK_CORE_DIR;
 };
-
-TEST_F(VekhostTest, RunsAConfigurationAloneUntilSigterm)
-{
-    pid_t pid = start({"--trace", "trace.txt", std::string(HELLO_DIR) + "/config.xml"});
-    bool up = traced({"Loaded 'vek_core' version '3.18.0152'"});
-    kill(pid, SIGTERM);
-    EXPECT_TRUE(up) << err();
-    EXPECT_EQ(finish(pid), 0) << err();
-    EXPECT_EQ(err(), "");
-}
 
 TEST_F(VekhostTest, ArgumentsAndFailedStepsGiveUsageOrOneLineReasons)
 {
     const std::string usage = "usage: vekhost [--trace FILE] [--log FILE] CONFIG.xml [ENV_FILE]\n";
-    EXPECT_EQ(run({"--help"}), 0);
-    EXPECT_EQ(out().rfind(usage, 0), 0u);
-    EXPECT_EQ(run({"--version"}), 0);
-    EXPECT_EQ(out(), "3.18.0152\n");
+    EXPECT_EQ(run("--help"), 0);
+    EXPECT_EQ(vek_test::read_text(dir / "out.txt").rfind(usage, 0), 0u);
+    EXPECT_EQ(run("--version"), 0);
+    EXPECT_EQ(vek_test::read_text(dir / "out.txt"), "3.18.0152\n");
 
     std::ofstream(dir / "empty.xml") << "<c/>";
-    const std::tuple<lines, int, std::string> rows[] = {
+    const std::tuple<std::string, int, std::string> rows[] = {
         // arguments, exit code, standard error
-        {{"--trace", "trace.txt", "missing.xml"}, 1, "vekhost: cannot load configuration 'missing.xml'\n"},
-        {{"empty.xml", "app.env"}, 1, "vekhost: cannot start the application from 'app.env'\n"},
-        {{}, 2, "vekhost: no configuration file given\n" + usage},
-        {{"--trace"}, 2, "vekhost: option needs a file name\n" + usage},
-        {{"--bogus", "c.xml"}, 2, "vekhost: unknown option\n" + usage},
-        {{"a", "b", "c"}, 2, "vekhost: too many arguments\n" + usage},
+        {"--trace trace.txt missing.xml", 1, "vekhost: cannot load configuration 'missing.xml'\n"},
+        {"empty.xml app.env", 1, "vekhost: cannot start the application from 'app.env'\n"},
+        {"", 2, "vekhost: no configuration file given\n" + usage},
+        {"--trace", 2, "vekhost: option needs a file name\n" + usage},
+        {"--bogus c.xml", 2, "vekhost: unknown option\n" + usage},
+        {"a b c", 2, "vekhost: too many arguments\n" + usage},
     };
     for (const auto& [args, code, reason] : rows) {
         EXPECT_EQ(run(args), code) << reason;
@@ -120,24 +89,21 @@ TEST_F(VekhostTest, ArgumentsAndFailedStepsGiveUsageOrOneLineReasons)
 }
 
 #ifdef SHOP_DIR
-// The shop example, copied into the scratch directory (its root): started,
-// changed while it runs and stopped; then started with a plug-in that fails.
-TEST_F(VekhostTest, TheShopStartsReloadsAndStopsAndAFailingPluginEndsItsStart)
+// The shop example, copied into the scratch directory: started, changed
+// while it runs and stopped.
+TEST_F(VekhostTest, TheShopStartsItsPluginsAndSiteReloadsItsEnvironmentAndStopsOnSigterm)
 {
     fs::copy(SHOP_DIR, dir, fs::copy_options::recursive);
     fs::remove_all(dir / "data");  // left by a run in the source tree
-    setenv("PATH", (std::string(SHOP_MODULE_DIRS ":") + std::getenv("PATH")).c_str(), 1);
-    auto started = [&](const char* plugin) { return fs::exists(dir / "data" / (std::string(plugin) + ".started")); };
-    const lines args = {"--trace", "trace.txt", "--log", "log.txt", "config.xml", "shop.env"};
-
-    pid_t pid = start(args);
+    path += ":" SHOP_MODULE_DIRS;
+    pid_t pid = start("--trace trace.txt --log log.txt config.xml shop.env");
     // The first tick after the file is read greets, maybe before the site.
     EXPECT_TRUE(traced({"vek_init_app('shop.env')", "shop_core: [en] Welcome to the vek shop!"})) << err();
     EXPECT_TRUE(traced({"vek_load_config(config.xml)", "core::load_library(vek_core)", "vek_init_app('shop.env')",
                         "Loading VEK plugin: 'catalog'...", "Loading VEK plugin: 'audit'...",
                         "core::load_library(vek_http)", "Loading VEK site: 'storefront'..."}))
         << err();
-    EXPECT_TRUE(started("catalog") && started("audit"));
+    EXPECT_TRUE(fs::exists(dir / "data/catalog.started") && fs::exists(dir / "data/audit.started"));
 
     // A new language and a new name, with a modification time the reloader
     // cannot miss.
@@ -151,25 +117,7 @@ TEST_F(VekhostTest, TheShopStartsReloadsAndStopsAndAFailingPluginEndsItsStart)
     kill(pid, SIGTERM);
     EXPECT_EQ(finish(pid), 0) << err();
     EXPECT_EQ(err(), "");
-    EXPECT_TRUE(traced({"vek_terminate()", "core: releasing services...", "core: services released."}, 0));
-
-    // The second start: "broken" fails, so "audit" and the site never start.
-    for (const char* left : {"data", "trace.txt", "log.txt"}) fs::remove_all(dir / left);
-    fs::create_directories(dir / "plugins/broken");
-    std::ofstream(dir / "plugins/broken/start.tcl") << "error {the shelves fell over}\n";
-    std::ofstream(dir / "shop.env", std::ios::app) << "VEK_PLUGINS_LIST=catalog,broken,audit\n";
-    EXPECT_EQ(run(args), 1);
-    EXPECT_EQ(err(), "vekhost: cannot start the application from 'shop.env'\n");
-    EXPECT_EQ(trace("log.txt"), (lines{"vek_init_app('shop.env')",
-                                       "vek_load_plugin('broken'). Error loading plugin. the shelves fell over",
-                                       "Error: couldn`t load VEK plugin: 'broken'."}));
-    EXPECT_TRUE(started("catalog"));
-    EXPECT_FALSE(started("audit"));
-    for (const char* absent : {"core::load_library(vek_http)", "Loading VEK plugin: 'audit'..."}) {
-        EXPECT_FALSE(traced({absent}, 0)) << absent;
-    }
-    EXPECT_TRUE(
-        traced({"Error: couldn`t load VEK plugin: 'broken'.", "vek_terminate()", "core: services released."}, 0));
+    EXPECT_EQ(vek_test::read_text(dir / "log.txt").substr(21), "vek_init_app('shop.env')\n");
 }
 #endif
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 
-#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -10,8 +9,6 @@
 #include <vector>
 
 #include "test_support.h"
-
-namespace {
 
 class LogTest : public vek_test::scratch_core_test {
 protected:
@@ -27,13 +24,26 @@ protected:
     }
 };
 
-}  // namespace
-
-TEST_F(LogTest, LinesHaveExactTextsCutAt1023BytesAndGoWhereLevelAndSwitchSay)
+TEST_F(LogTest, LinesHaveExactTextsGoWhereLevelAndSwitchSayAndUnusableFacilitiesChangeNothing)
 {
+    // A file is appended to; leaving standard error does not close it.
+    std::ofstream(root / "trace.txt") << "2026/01/01 00:00:00: existing\n";
+    vek_set_trace_facility("stderr");
     vek_set_trace_facility("trace.txt");
+    EXPECT_NE(fcntl(2, F_GETFD), -1);
     EXPECT_EQ(vek_get_trace_facility(), root.string() + "/trace.txt");
+
+    // A file that cannot be opened keeps its name and drops the log's lines;
+    // a null name, or one that cannot be resolved, changes nothing.
+    vek_set_log_facility("no/such/dir/log.txt");
+    EXPECT_EQ(vek_get_log_facility(), root.string() + "/no/such/dir/log.txt");
+    vek_log(0, "dropped");
     vek_set_log_facility("log.txt");
+    vek_set_log_facility(nullptr);
+    ASSERT_TRUE(vek_core()->unregister_service("svc_string"));
+    vek_set_log_facility("a/../b.txt");  // cannot be resolved without the string service
+    EXPECT_EQ(vek_get_log_facility(), root.string() + "/log.txt");
+
     vek_trace("hello %d %s", 42, "world");
     vek_trace("%s", std::string(2000, 'm').c_str());
     vek_log(0, "zero");
@@ -44,47 +54,18 @@ TEST_F(LogTest, LinesHaveExactTextsCutAt1023BytesAndGoWhereLevelAndSwitchSay)
     vek_log(0, "untraced");
     vek_trace("nothing");
     vek_enable_trace(true);
-    {
-        vek_test::probe obj;
-        obj.release();  // count -1; its scope ends it
-        vek::mutex m;
-        m.lock();
-    }
-    EXPECT_EQ(messages("log.txt"), "|zero\n|one\n|untraced\n");
-    // The long line is 1023 bytes with its stamp and newline.
-    EXPECT_EQ(messages("trace.txt"), "|hello 42 world\n|" + std::string(1023 - 21 - 1, 'm') +
-                                         "\n|zero\n|one-hidden\n|one\n|warning: destroying locked mutex\n"
-                                         "|WARNING: Destroying object with non zero reference count value: -1.\n");
-}
-
-TEST_F(LogTest, FacilitiesAppendKeepStandardStreamsOpenAndIgnoreWhatCannotBeUsed)
-{
-    std::ofstream(root / "t.txt") << "2026/01/01 00:00:00: existing\n";
-    vek_set_trace_facility("stderr");
-    vek_set_trace_facility("t.txt");
-    vek_trace("appended");
-    vek_set_trace_facility("stderr");
-    EXPECT_EQ(messages("t.txt"), "|existing\n|appended\n");
-    EXPECT_NE(fcntl(2, F_GETFD), -1);  // standard error was never closed
-
-    vek_set_log_facility("STDOUT");  // a file name, not the stream
-    EXPECT_EQ(vek_get_log_facility(), root.string() + "/STDOUT");
-    vek_log(0, "x");
-    EXPECT_EQ(messages("STDOUT"), "|x\n");
-
-    vek_set_log_facility("no/such/dir/log.txt");
-    EXPECT_EQ(vek_get_log_facility(), root.string() + "/no/such/dir/log.txt");
-    vek_log(0, "dropped");
-    vek_set_log_facility("log.txt");
-    vek_set_log_facility(nullptr);
-    ASSERT_TRUE(vek_core()->unregister_service("svc_string"));
-    vek_set_log_facility("a/../b.txt");  // cannot be resolved without the string service
-    EXPECT_EQ(vek_get_log_facility(), root.string() + "/log.txt");
-    vek_log(0, "kept");
-    vek_terminate();  // closes the file, keeps the name
+    // Each temporary ends with its statement: locked, and with count -1.
+    vek::mutex().lock();
+    vek_test::probe().release();
+    vek_enable_trace(false);  // keeps the shutdown's own lines out
+    vek_terminate();          // closes the files, keeps the names
     EXPECT_EQ(vek_get_log_facility(), root.string() + "/log.txt");
     vek_log(0, "after");
-    EXPECT_EQ(messages("log.txt"), "|kept\n");
+    EXPECT_EQ(messages("log.txt"), "|zero\n|one\n|untraced\n");
+    // The long line is 1023 bytes with its stamp and newline.
+    EXPECT_EQ(messages("trace.txt"), "|existing\n|dropped\n|hello 42 world\n|" + std::string(1023 - 21 - 1, 'm') +
+                                         "\n|zero\n|one-hidden\n|one\n|warning: destroying locked mutex\n"
+                                         "|WARNING: Destroying object with non zero reference count value: -1.\n");
 }
 
 TEST_F(LogTest, ConcurrentLinesNeverInterleave)

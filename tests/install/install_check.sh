@@ -4,8 +4,7 @@
 # pkg-config.
 # Usage: install_check.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
-build=$1
-src=$2
+build=$1 src=$2
 prefix=$(mktemp -d /tmp/vek_install.XXXXXX)
 trap 'rm -rf "$prefix"' EXIT
 
@@ -14,8 +13,7 @@ test -f "$prefix/usr/lib/vek_core.so" -o -f "$prefix/usr/lib/x86_64-linux-gnu/ve
 
 cmake -S "$src/tests/install/consumer" -B "$prefix/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix/usr" >/dev/null
 cmake --build "$prefix/build" >/dev/null
-pc_dir=$(dirname "$(find "$prefix/usr" -name vek_core.pc | head -n 1)")
-flags=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs vek_core)
+flags=$(PKG_CONFIG_PATH="$(dirname "$(find "$prefix/usr" -name vek_core.pc)")" pkg-config --cflags --libs vek_core)
 # shellcheck disable=SC2086
 c++ -o "$prefix/consumer_pc" "$src/tests/install/consumer/main.cpp" $flags
 for consumer in build/consumer consumer_pc; do (cd "$prefix" && VEK_ROOT_PATH="$prefix" "./$consumer"); done
