@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -27,30 +27,39 @@ protected:
     vek::i_core* core = nullptr;
 };
 
+// A stream whose connection the test cuts.
+class fake_stream : public vek::i_stream_impl {
+public:
+    std::atomic<bool> connected{true};
+    std::atomic<int> turns{0}, disconnects{0};
+
+    bool disconnect() override { return ++disconnects > 0; }
+    bool is_connected() override { return connected; }
+    bool bg_task() override { return ++turns > 0; }
+};
+
 }  // namespace
 
-TEST_F(CoreTest, RegistrationTakesAReferenceAndNeverReplaces)
+TEST_F(CoreTest, RegistrationTakesAReferenceNeverReplacesAndListsInByteOrder)
 {
     EXPECT_EQ(core->addref(), 1);  // the core is not counted
     EXPECT_EQ(core->release(), 1);
     EXPECT_EQ(vek_cast_i_core(core), core);
 
+    // The core takes a reference, and a lookup returns one: 3 with ours. A
+    // refused object keeps its count (checked below, after the bad input), and
+    // a new one with count 0 is destroyed, not leaked (the live count at the
+    // end says so).
     auto* first = new probe("first");
     first->addref();
     EXPECT_TRUE(core->register_service(first, "svc_a"));
-    EXPECT_EQ(count_of(first), 2);
     auto* second = new probe("second");
     second->addref();
     EXPECT_FALSE(core->register_service(second, "svc_a"));
-    EXPECT_EQ(count_of(second), 1);
-    // A new object with count 0 under a taken name is destroyed, not leaked.
     EXPECT_FALSE(core->register_service(new probe("third"), "svc_a"));
-    EXPECT_EQ(probe::live.load(), 2);
-
-    vek::i_object* found = core->get_service("svc_a");
-    EXPECT_EQ(found, static_cast<vek::i_object*>(first));
+    EXPECT_EQ(core->get_service("svc_a"), static_cast<vek::i_object*>(first));
     EXPECT_EQ(count_of(first), 3);
-    found->release();
+    first->release();
     EXPECT_TRUE(core->unregister_service("svc_a"));
     EXPECT_EQ(count_of(first), 1);
     EXPECT_FALSE(core->unregister_service("svc_a"));
@@ -62,53 +71,43 @@ TEST_F(CoreTest, RegistrationTakesAReferenceAndNeverReplaces)
     EXPECT_FALSE(core->register_service(second, ""));
     EXPECT_EQ(count_of(second), 1);
     EXPECT_FALSE(core->unregister_service(nullptr));
-    EXPECT_FALSE(core->unregister_service(""));
     EXPECT_EQ(core->get_service(nullptr), nullptr);
     EXPECT_EQ(core->get_service("svc_missing"), nullptr);
-    EXPECT_EQ(core->load_library(""), nullptr);
     second->release();
-}
 
-TEST_F(CoreTest, ServicesAreListedInByteOrderAsASnapshot)
-{
-    for (const char* name : {"svc_b", "svc_B", "svc_a", "Svc_z", "svc_aa"}) {
+    // The list is sorted by name bytes and is a snapshot; the last four are
+    // the library's own "svc_encrypt", "svc_md5_encoder", "svc_string" and
+    // "svc_xml".
+    for (const char* name : {"svc_b", "svc_B", "svc_a", "Svc_z", "svc_aa"})
         EXPECT_TRUE(core->register_service(new probe(name), name));
-    }
     vek::i_object_col* list = core->get_services();
+    EXPECT_TRUE(core->register_service(new probe("later"), "svc_later"));
     std::vector<std::string> names;
     for (unsigned int i = 0; i < list->get_count(); ++i) {
         vek::i_object* item = list->get_item_by_pos(i);
         names.push_back(vek_cast_i_named_object(item)->get_name());
         item->release();
     }
-    // The last four are the library's own "svc_encrypt", "svc_md5_encoder",
-    // "svc_string" and "svc_xml".
+    list->release();
     EXPECT_EQ(names, (std::vector<std::string>{"Svc_z", "svc_B", "svc_a", "svc_aa", "svc_b", "encryptor", "MD5 encoder",
                                                "string_service", "xml_proc"}));
-    EXPECT_TRUE(core->register_service(new probe("later"), "svc_later"));
-    EXPECT_EQ(list->get_count(), 9u);
-    list->release();
-    vek::i_object_col* libs = core->get_libraries();
-    EXPECT_EQ(libs->get_count(), 0u);
-    libs->release();
 }
 
-TEST_F(CoreTest, ConcurrentRegistrationKeepsEveryService)
+// The tick and the stream watch run once the library is entered, as loading
+// it from a configuration does. (The tick's event is seen at work in the host
+// program's tests: the shop greets and reloads on it.)
+TEST_F(CoreTest, TheTickMovesTheClockAndTheWatchDropsDisconnectedStreams)
 {
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([this, t] {
-            for (int i = 0; i < 200; ++i) {
-                std::string name = "svc_" + std::to_string(t) + "_" + std::to_string(i);
-                core->register_service(new probe(name.c_str()), name.c_str());
-                vek_release(core->get_service(name.c_str()));
-                if (i % 2 == 0) core->unregister_service(name.c_str());
-            }
-        });
-    }
-    for (auto& t : threads) t.join();
-    vek::i_object_col* list = core->get_services();
-    EXPECT_EQ(list->get_count(), 804u);  // with the library's own four services
-    list->release();
-    EXPECT_EQ(probe::live.load(), 800);
+    ASSERT_NE(core->load_library(VEK_CORE_SO), nullptr);
+    unsigned int first = vek_get_curr_time();
+    auto* s = new fake_stream();
+    s->addref();
+    vek_register_stream(s);
+    ASSERT_TRUE(vek_test::wait_for([&] { return s->turns >= 2; }));
+    s->connected = false;
+    ASSERT_TRUE(vek_test::wait_for([&] { return count_of(s) == 1; }));  // the core let go
+    EXPECT_EQ(s->disconnects.load(), 1);
+    EXPECT_TRUE(vek_test::wait_for([&] { return vek_get_curr_time() > first; }, 3000));
+    vek_terminate();
+    s->release();
 }
