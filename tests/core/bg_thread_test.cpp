@@ -55,6 +55,8 @@ TEST_F(BgThreadTest, TasksRunOnIdleOrNewPoolThreadsUpToTheMaximumThenCallersWait
     quick.start();
     ASSERT_TRUE(wait_for([&] { return quick.runs == 1; }));
     EXPECT_NE(quick.block, &quick.self);
+    // Its thread goes back to the idle queue just after the task returns.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
     // A starter thread keeps placing busy tasks: the first takes the idle
     // thread, each later one a new thread. The maximum counts every library
