@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 
@@ -268,10 +269,6 @@ TEST_F(EnvFileTest, ReadersSeeWholeValuesWhileReloadsAddNamesAndCataloguesChange
     auto check = [&](const char* v, std::size_t cut = 0) {
         if (v == nullptr || !is_whole(std::string(v, std::strlen(v) - cut))) ++torn;
     };
-    auto check_heap = [&](char* v, std::size_t cut) {
-        check(v, cut);
-        std::free(v);
-    };
     std::vector<std::thread> readers;
     for (int i = 0; i < 8; ++i)
         readers.emplace_back([&] {
@@ -279,8 +276,10 @@ TEST_F(EnvFileTest, ReadersSeeWholeValuesWhileReloadsAddNamesAndCataloguesChange
             const std::string held_text = held;
             for (unsigned int n = 0; !done; ++n) {
                 check(env("VEKT_X").c_str());
-                check_heap(vek_get_absolute_path("${VEKT_X}/f"), 2);
-                check_heap(proc->process("${VEKT_X}", nullptr), 0);
+                std::unique_ptr<char, decltype(&std::free)> path(vek_get_absolute_path("${VEKT_X}/f"), &std::free),
+                    text(proc->process("${VEKT_X}", nullptr), &std::free);
+                check(path.get(), 2);
+                check(text.get());
                 const std::string added = env(("VEKT_N" + std::to_string(n % 200)).c_str());
                 if (added != "(unset)") check(added.c_str());
                 check(vek_translate("a", "en"));

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "test_support.h"
@@ -100,21 +101,19 @@ TEST(LifecycleTest, RootAndTempPathsFollowTheEnvironment)
     fs::current_path(dir);
     setenv("TMP", "/from/tmp", 1);
     const std::string d = dir.string(), long_temp(1500, 'x');
-    const struct {
-        const char *root, *temp;
-        bool tmp_dir;
-        std::string expected;
-    } steps[] = {{nullptr, "/from/temp", false, base.string() + "/a/b /from/temp"},
-                 {d.c_str(), "/from/temp", true, d + " " + d + "/tmp"},
-                 {d.c_str(), nullptr, false, d + " /from/tmp"},
-                 {d.c_str(), long_temp.c_str(), false, d + " " + long_temp.substr(0, 1023)}};
-    for (const auto& s : steps) {
-        s.root != nullptr ? setenv("VEK_ROOT_PATH", s.root, 1) : unsetenv("VEK_ROOT_PATH");
-        s.temp != nullptr ? setenv("TEMP", s.temp, 1) : unsetenv("TEMP");
-        s.tmp_dir ? fs::create_directory(dir / "tmp") : fs::remove(dir / "tmp");
+    // {VEK_ROOT_PATH, TEMP (null: unset), the root has "tmp", "<root> <temp path>"}
+    const std::tuple<const char*, const char*, bool, std::string> steps[] = {
+        {nullptr, "/from/temp", false, base.string() + "/a/b /from/temp"},
+        {d.c_str(), "/from/temp", true, d + " " + d + "/tmp"},
+        {d.c_str(), nullptr, false, d + " /from/tmp"},
+        {d.c_str(), long_temp.c_str(), false, d + " " + long_temp.substr(0, 1023)}};
+    for (const auto& [root_path, temp, tmp_dir, expected] : steps) {
+        root_path != nullptr ? setenv("VEK_ROOT_PATH", root_path, 1) : unsetenv("VEK_ROOT_PATH");
+        temp != nullptr ? setenv("TEMP", temp, 1) : unsetenv("TEMP");
+        tmp_dir ? fs::create_directory(dir / "tmp") : fs::remove(dir / "tmp");
         ASSERT_TRUE(vek_initialize());
         const char* root = std::getenv("VEK_ROOT_PATH");
-        EXPECT_EQ((root != nullptr ? root : "(unset)") + std::string(" ") + vek_temp_path(), s.expected);
+        EXPECT_EQ((root != nullptr ? root : "(unset)") + std::string(" ") + vek_temp_path(), expected);
         vek_terminate();
     }
     fs::current_path(old_dir);
