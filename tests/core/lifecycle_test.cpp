@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -56,10 +54,9 @@ TEST(LifecycleTest, ACoreStartsOnceHoldsWhatItOwnsAndEndsInOrder)
 
     ASSERT_TRUE(vek_initialize());
     vek::i_core* first = vek_core();
-    EXPECT_TRUE(vek_is_running());
+    EXPECT_TRUE(vek_is_running() && vek_get_curr_time() != 0);
     EXPECT_FALSE(vek_initialize());
     EXPECT_EQ(vek_core(), first);
-    EXPECT_NE(vek_get_curr_time(), 0u);
     // The core's map holds the only reference to each of the first services.
     for (const char* name : {"svc_encrypt", "svc_md5_encoder", "svc_string", "svc_xml"}) {
         auto_ptr_t<vek::i_object> svc = first->get_service(name);
@@ -103,10 +100,9 @@ TEST(LifecycleTest, RootAndTempPathsFollowTheEnvironment)
     const std::string d = dir.string(), long_temp(1500, 'x');
     // {VEK_ROOT_PATH, TEMP (null: unset), the root has "tmp", "<root> <temp path>"}
     const std::tuple<const char*, const char*, bool, std::string> steps[] = {
-        {nullptr, "/from/temp", false, base.string() + "/a/b /from/temp"},
+        {nullptr, long_temp.c_str(), false, base.string() + "/a/b " + long_temp.substr(0, 1023)},
         {d.c_str(), "/from/temp", true, d + " " + d + "/tmp"},
-        {d.c_str(), nullptr, false, d + " /from/tmp"},
-        {d.c_str(), long_temp.c_str(), false, d + " " + long_temp.substr(0, 1023)}};
+        {d.c_str(), nullptr, false, d + " /from/tmp"}};
     for (const auto& [root_path, temp, tmp_dir, expected] : steps) {
         root_path != nullptr ? setenv("VEK_ROOT_PATH", root_path, 1) : unsetenv("VEK_ROOT_PATH");
         temp != nullptr ? setenv("TEMP", temp, 1) : unsetenv("TEMP");
@@ -118,19 +114,4 @@ TEST(LifecycleTest, RootAndTempPathsFollowTheEnvironment)
     }
     fs::current_path(old_dir);
     fs::remove_all(base);
-}
-
-TEST(LifecycleTest, NextIdIsUniqueAcrossThreads)
-{
-    long long first = vek_get_next_id();
-    std::vector<long long> seen(80000);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t)
-        threads.emplace_back([&seen, t] {
-            for (int i = t; i < 80000; i += 8) seen[i] = vek_get_next_id();
-        });
-    for (auto& t : threads) t.join();
-    std::sort(seen.begin(), seen.end());
-    // Each of the next 80000 ids once.
-    for (int i = 0; i < 80000; ++i) ASSERT_EQ(seen[i], first + 1 + i) << i;
 }

@@ -19,8 +19,7 @@ MOD_EXPORT void vek_library_entry()
 #if defined(MOD_THROW)
     throw std::runtime_error("no database");
 #elif defined(MOD_SERVICE)
-    auto_ptr_t<vek::i_string> svc = vek_create_string(MOD_NAME);
-    vek_core()->register_service(svc, "svc_" MOD_NAME);
+    vek_core()->register_service(auto_ptr_t<vek::i_string>(vek_create_string(MOD_NAME)), "svc_" MOD_NAME);
 #endif
 }
 
