@@ -1,26 +1,45 @@
-// A complete library: its entry registers "svc_mod_full".
+// The small modules the library-loading tests load, built in variants:
+//   mod_full     a complete library: name, version, and an entry that
+//                registers "svc_mod_full";
+//   mod_no_init  exports an entry but no vek_library_initialized, so it is
+//                not a library (the one vek_core.so exports must not stand
+//                in for it);
+//   mod_false    reports that it could not get ready;
+//   mod_throw    the same, but its entry throws;
+//   mod_anon     neither name nor version of its own (vek_core.so's must
+//                not stand in for them).
+#include <stdexcept>
+
 #include <vek/vek_core.h>
 
 #define MOD_EXPORT extern "C" __attribute__((visibility("default")))
 
 MOD_EXPORT void vek_library_entry()
 {
-    vek::i_string* svc = vek_create_string("mod_full");
-    vek_core()->register_service(svc, "svc_mod_full");
-    svc->release();
+#if defined(MOD_THROW)
+    throw std::runtime_error("no database");
+#elif defined(MOD_SERVICE)
+    vek_core()->register_service(auto_ptr_t<vek::i_string>(vek_create_string(MOD_NAME)), "svc_" MOD_NAME);
+#endif
 }
 
+#ifndef MOD_NO_INIT
 MOD_EXPORT bool vek_library_initialized()
 {
-    return true;
+    return MOD_READY;
 }
+#endif
 
+#ifdef MOD_NAME
 MOD_EXPORT const char* vek_library_name()
 {
-    return "mod_full";
+    return MOD_NAME;
 }
+#endif
 
+#ifdef MOD_VERSION
 MOD_EXPORT const char* vek_library_version()
 {
-    return "1.2.3";
+    return MOD_VERSION;
 }
+#endif
