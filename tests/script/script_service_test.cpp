@@ -1,13 +1,35 @@
 // The script service with real Tcl threads: one engine per thread, thread
-// exit, init commands and files reaching every engine, failures.
+// exit, init commands and files reaching every engine, failures; loaded
+// modules' Tcl extensions and init scripts.
 #include "script/script_support.h"
 
 namespace {
 
+using vek_test::ints;
+using vek_test::lines;
 using vek_test::tcl_value;
 using vek_test::worker;
 
-class ScriptServiceTest : public vek_test::script_test {};
+class ScriptServiceTest : public vek_test::script_test {
+protected:
+    // The init commands and files added since SetUp, as "cmd:" and "file:"
+    // lines.
+    lines added()
+    {
+        lines out;
+        auto list = [&](vek::i_object_col* col, const char* kind, unsigned int from) {
+            for (unsigned int i = from; i < col->get_count(); ++i) {
+                vek::i_object* item = col->get_item_by_pos(i);
+                out.push_back(kind + std::string(vek_cast_i_string(item)->get_value()));
+                item->release();
+            }
+        };
+        list(vek_cast_script_service(svc)->init_cmds(), "cmd:", 1);  // the first is the library's own
+        list(vek_cast_script_service(svc)->init_files(), "file:", 0);
+        return out;
+    }
+    static std::string module(const char* name) { return std::string(VEK_TEST_MODULE_DIR "/") + name + ".so"; }
+};
 
 // Runs `text` in the calling thread's engine and gives back what it printed
 // (or "<null>" without an engine).
@@ -20,63 +42,40 @@ std::string run_in_engine(vek::i_script_service* svc, const std::string& text)
     return out;
 }
 
-TEST_F(ScriptServiceTest, FourThreadsHoldTheirOwnEnginesAtOnce)
-{
-    worker w[4];
-    vek::i_script_engine* engines[4] = {};
-    for (int i = 0; i < 4; ++i) {
-        w[i].start();
-        w[i].run([&, i] {
-            engines[i] = svc->get_script_engine();
-            engines[i]->execute_text(("set ::who " + std::to_string(i)).c_str());
-        });
-    }
-    for (int i = 0; i < 4; ++i) {
-        w[i].run([&, i] {
-            EXPECT_EQ(tcl_value(engines[i], "$::who"), std::to_string(i));
-            EXPECT_EQ(svc->get_script_engine(), engines[i]);  // nested request: same engine
-            engines[i]->release();
-            engines[i]->release();
-        });
-        for (int j = 0; j < i; ++j) EXPECT_NE(engines[i], engines[j]);
-    }
-    for (auto& t : w) t.stop();                       // each exit handler destroys its engine
-    ASSERT_TRUE(svc->add_init_cmd("set ::after 1"));  // walks the table: no freed engine in it
-    EXPECT_EQ(run_in_engine(svc, "$::after"), "1");
-}
-
-TEST_F(ScriptServiceTest, IdleEnginesOfOtherThreadsAreRebuiltWithEachInitItemOnce)
+TEST_F(ScriptServiceTest, InitItemsReachEveryEngineOnceAndStaleEnginesAreRebuilt)
 {
     std::string file = write("init.tcl", "lappend ::order f");
     vek::i_script_engine* here = svc->get_script_engine();
     worker w;
-    w.start();
     w.run([&] { EXPECT_EQ(run_in_engine(svc, "[set ::old 1]"), "1"); });
-    ASSERT_TRUE(svc->add_init_cmd("lappend ::order a"));
-    ASSERT_TRUE(svc->add_init_file(file.c_str()));
-    ASSERT_TRUE(svc->add_init_cmd("lappend ::order b"));
-    EXPECT_FALSE(svc->add_init_cmd(nullptr));
+    EXPECT_EQ((ints{svc->add_init_cmd("lappend ::order a"), svc->add_init_file(file.c_str()),
+                    svc->add_init_cmd("lappend ::order b"), svc->add_init_cmd(nullptr)}),
+              (ints{1, 1, 1, 0}));
     EXPECT_EQ(tcl_value(here, "$::order"), "a f b");  // ran at once in the adding thread
     w.run([&] { EXPECT_EQ(run_in_engine(svc, "[info exists ::old]/$::order"), "0/a b f"); });
     // The adding thread's engine was marked stale too: rebuilt once idle.
     here->release();
     EXPECT_EQ(run_in_engine(svc, "$::order"), "a b f");
     EXPECT_EQ(run_in_engine(svc, "$::order"), "a b f f");  // reused: init files run again, not commands
+
+    // A last release in another thread makes no Tcl call there: the owner
+    // rebuilds the engine.
+    here = svc->get_script_engine();
+    ASSERT_TRUE(here->execute_text("set ::mark 1"));
+    w.run([&] { here->release(); });
+    EXPECT_EQ(run_in_engine(svc, "[info exists ::mark]"), "0");
+
+    // A failing init command leaves usable engines that are rebuilt each
+    // time (the failure makes them stale), with each item run once.
+    ASSERT_TRUE(svc->add_init_cmd("lappend ::order x; error boom"));  // fails at once here too
+    EXPECT_EQ(run_in_engine(svc, "$::order"), "a b x f");
+    EXPECT_EQ(run_in_engine(svc, "$::order"), "a b x f");
+    EXPECT_EQ(traced("Script error on line 1: boom"), 3);
 }
 
-TEST_F(ScriptServiceTest, ALastReleaseInAnotherThreadLeavesTheEngineStale)
+TEST_F(ScriptServiceTest, EnginesStayConsistentWhileAnotherThreadAddsInitCommands)
 {
-    vek::i_script_engine* e = svc->get_script_engine();
-    ASSERT_TRUE(e->execute_text("set ::mark 1"));
-    worker w;
-    w.start();
-    w.run([&] { e->release(); });                                // back to the service's reference: no Tcl call there
-    EXPECT_EQ(run_in_engine(svc, "[info exists ::mark]"), "0");  // rebuilt by its owner
-}
-
-TEST_F(ScriptServiceTest, EnginesStayConsistentWhileThreadsAddInitCommands)
-{
-    worker adders[2], users[4];
+    worker users[4];
     std::atomic<bool> stop{false};
     std::atomic<int> failures{0};
     auto use = [&] {
@@ -86,51 +85,23 @@ TEST_F(ScriptServiceTest, EnginesStayConsistentWhileThreadsAddInitCommands)
             vek_release(e);
         }
     };
-    for (auto& u : users) {
-        u.start();
-        u.post(use);
-    }
-    for (auto& a : adders) {
-        a.start();
-        a.run([&] {
-            for (int i = 0; i < 20; ++i) svc->add_init_cmd("incr ::n");
-        });
-    }
+    for (auto& u : users) u.run(use, false);
+    for (int i = 0; i < 40; ++i) svc->add_init_cmd("incr ::n");
     stop = true;
-    for (auto& u : users) {
-        u.wait();
-        u.run([&] { EXPECT_EQ(run_in_engine(svc, "$::n"), "40"); });
-    }
+    for (auto& u : users) u.run([&] { EXPECT_EQ(run_in_engine(svc, "$::n"), "40"); });
     EXPECT_EQ(failures, 0);
-}
-
-TEST_F(ScriptServiceTest, AFailingInitCommandLeavesUsableEnginesThatAreRebuilt)
-{
-    vek_enable_trace(true);
-    vek_set_trace_facility("trace.txt");
-    ASSERT_TRUE(svc->add_init_cmd("lappend ::order 1; error boom"));
-    ASSERT_TRUE(svc->add_init_cmd("lappend ::order 2"));
-    EXPECT_EQ(run_in_engine(svc, "$::order"), "1 2");
-    EXPECT_EQ(run_in_engine(svc, "$::order"), "1 2");  // a fresh engine each time, each item once
-    vek_set_trace_facility("stdout");
-    EXPECT_NE(vek_test::read_text(root / "trace.txt").find("Script error on line 1: boom"), std::string::npos);
 }
 
 TEST_F(ScriptServiceTest, PoolThreadsMayHoldIdleEnginesAtTerminate)
 {
-    std::atomic<int> done{0};
-    struct ctx {
-        vek::i_script_service* svc;
-        std::atomic<int>* done;
-    } c{svc, &done};
-    ctx* pc = &c;
+    static std::atomic<int> done;
+    done = 0;
     for (int i = 0; i < 3; ++i) {
         vek_bg_thread(
             [](bool run, void* args, unsigned int) {
-                ctx* c = *static_cast<ctx**>(args);
-                if (run && run_in_engine(c->svc, "ok") == "ok") ++*c->done;
+                if (run && run_in_engine(*static_cast<vek::i_script_service**>(args), "ok") == "ok") ++done;
             },
-            &pc, sizeof pc);
+            &svc, sizeof svc);
     }
     ASSERT_TRUE(vek_test::wait_for([&] { return done == 3; }));
     // TearDown terminates while the pool threads keep their idle engines.
@@ -153,6 +124,40 @@ TEST(ScriptServiceEntryTest, WithoutThePackageThePreludeFailsAndTheNextCallRetri
     EXPECT_EQ(run_in_engine(svc, "[package present vek_core]"), "0.0");
     obj->release();
     vek_terminate();
+}
+
+// Net_Io's init function is found from its name; its init file in
+// NET_IO_SCRIPT_PATH, else in VEK_SCRIPT_PATH.
+TEST_F(ScriptServiceTest, ModulesAddTheirLoadCommandAndTheFirstInitFileFound)
+{
+    const std::string own = write("own/net_io_init.tcl", "set ::from own");
+    const std::string common = write("common/net_io_init.tcl", "set ::from common");
+    setenv("NET_IO_SCRIPT_PATH", (root / "own").c_str(), 1);
+    setenv("VEK_SCRIPT_PATH", (root / "common").c_str(), 1);
+    ASSERT_NE(vek_core()->load_library(module("mod_net_io").c_str()), nullptr);
+    EXPECT_EQ(added(), (lines{"cmd:load \"" + module("mod_net_io") + "\" \"net_io\"", "file:" + own}));
+    EXPECT_EQ(run_in_engine(svc, "$::net_io_loaded/$::from"), "1/own");
+
+    // Without a name (or with one too long) nothing is added.
+    ASSERT_NE(vek_core()->load_library(module("mod_net_io_anon").c_str()), nullptr);
+    ASSERT_NE(vek_core()->load_library(module("mod_net_io_long").c_str()), nullptr);
+    EXPECT_EQ(traced("script_service: library name too long (300 bytes), no scripts added"), 1);
+    // Without an init function there is no load command.
+    unsetenv("NET_IO_SCRIPT_PATH");
+    ASSERT_NE(vek_core()->load_library(module("mod_net_io_no_init").c_str()), nullptr);
+    EXPECT_EQ(added(),
+              (lines{"cmd:load \"" + module("mod_net_io") + "\" \"net_io\"", "file:" + own, "file:" + common}));
+}
+
+TEST_F(ScriptServiceTest, OddDirectoryAndFileNamesAreQuotedForTcl)
+{
+    std::string odd = (root / "a b\\c $d [e]").string();
+    std::filesystem::create_directories(odd);
+    std::filesystem::copy_file(module("mod_net_io"), odd + "/NetIO2.so");  // Tcl alone would look for Netio_Init
+    setenv("PATH", odd.c_str(), 1);  // found through PATH, where the name stays as written
+    ASSERT_NE(vek_core()->load_library("NetIO2.so"), nullptr);
+    EXPECT_EQ(added(), lines{"cmd:load \"" + root.string() + "/a b\\\\c \\$d \\[e\\]/NetIO2.so\" \"net_io\""});
+    EXPECT_EQ(run_in_engine(svc, "$::net_io_loaded"), "1");
 }
 
 }  // namespace
