@@ -11,25 +11,20 @@ using vek_test::lines;
 using vek_test::tcl_value;
 
 // Tcl's memory goes back when the test program ends.
-class tcl_finalizer : public ::testing::Environment {
-public:
+struct tcl_finalizer : ::testing::Environment {
     void TearDown() override { Tcl_Finalize(); }
 };
 ::testing::Environment* const g_tcl_env = ::testing::AddGlobalTestEnvironment(new tcl_finalizer);
 
-class ScriptEngineTest : public vek_test::script_test {
-protected:
-    void SetUp() override
-    {
-        script_test::SetUp();
-        take_engine();
-    }
-};
+class ScriptEngineTest : public vek_test::script_test {};
 
-TEST_F(ScriptEngineTest, TextRunsInTheNamespaceAndAnErrorIsTracedWholeAndMakesTheEngineStale)
+// That an error makes the engine stale is pinned by the Tcl package's
+// i_script_engine-2.2.
+TEST_F(ScriptEngineTest, TextRunsInTheNamespaceAndAnErrorIsTracedWhole)
 {
+    take_engine();
     EXPECT_FALSE(e->execute_text(nullptr));
-    EXPECT_TRUE(e->execute_text("set x 5; set ::global 1; puts a; puts -nonewline x; puts {b c}"));
+    EXPECT_TRUE(e->execute_text("set x 5; puts a; puts -nonewline x; puts {b c}"));
     EXPECT_STREQ(e->get_output(), "a-nonewlineb c");  // first argument only, no line ends
     EXPECT_EQ(tcl_value(e, "[info exists ::vek::x][info exists ::x]"), "10");
     // Sourced files run in the namespace too; a missing one is a 0.
@@ -46,36 +41,24 @@ TEST_F(ScriptEngineTest, TextRunsInTheNamespaceAndAnErrorIsTracedWholeAndMakesTh
     // A trace line is cut at 1024 bytes, its time stamp and line end included.
     EXPECT_EQ(fresh(), (lines{"Script error on line 1: invoked \"break\" outside of a loop",
                               ("Script error on line 1: " + long_msg).substr(0, 1001)}));
-    // Stale: once idle, the thread gets a new interpreter (a recycle keeps
-    // the globals).
-    take_engine();
-    EXPECT_EQ(tcl_value(e, "[info exists ::global]"), "0");
 }
 
 TEST_F(ScriptEngineTest, RegisteredObjectsAreTheScriptsUntilTheEngineIsRecycled)
 {
+    take_engine();
     auto* p = new vek_test::probe("p");
     p->addref();
-    EXPECT_EQ((ints{e->register_object(p, "plain", ""), e->register_object(p, "cast", "vek_cast_i_named_object"),
-                    e->register_object(p, "nocast", nullptr)}),
-              (ints{1, 1, 1}));
+    EXPECT_TRUE(e->register_object(p, "plain", ""));
     ASSERT_TRUE(e->execute_text("$plain addref; $plain addref; proc helper {} {}; set v 1"));
-    EXPECT_EQ(count_of(p), 6);  // each registration holds one for the script
-    EXPECT_EQ(tcl_value(e, "[$cast get_name]/[expr {$nocast eq $plain}]"), "p/1");
-    take_engine();  // the last user gave it back: recycled
+    EXPECT_EQ(count_of(p), 4);  // the registration holds one for the script
+    take_engine();              // the last user gave it back: recycled
     EXPECT_EQ(count_of(p), 1);
     // The namespace went; the prelude ran again.
     EXPECT_EQ(tcl_value(e, "[info exists v][llength [info procs helper]][info exists vek_script_engine]"), "001");
 
-    // A release to zero in a script deletes the object command.
-    ASSERT_TRUE(e->register_object(p, "s", ""));
-    EXPECT_EQ(tcl_value(e, "[$s release]/[llength [info commands $s]]"), "0/0");
     EXPECT_FALSE(e->register_object(p, nullptr, ""));
-    EXPECT_TRUE(e->register_object(p, "two words", ""));  // `variable two words ...`: sets two
-    EXPECT_EQ(tcl_value(e, "$two"), "words");
     EXPECT_FALSE(e->register_object(p, "bad", "no_such_cast"));
     EXPECT_STREQ(e->get_error(), "invalid command name \"no_such_cast\"");
-    EXPECT_EQ(e->get_registration_object(), nullptr);  // only during the call
     take_engine();
     EXPECT_EQ(count_of(p), 1);  // every script reference given back
     p->release();
@@ -84,8 +67,8 @@ TEST_F(ScriptEngineTest, RegisteredObjectsAreTheScriptsUntilTheEngineIsRecycled)
 
 TEST_F(ScriptEngineTest, ScriptCodeOutlivesAnEngineRebuildButOtherThreadsAreRefused)
 {
+    take_engine();
     EXPECT_EQ(vek_create_script_code(nullptr), nullptr);
-    EXPECT_FALSE(e->execute_code(nullptr));
     vek::i_script_code* code = vek_create_script_code("incr n");
     ASSERT_NE(code, nullptr);
     EXPECT_EQ(count_of(code), 1);
@@ -97,95 +80,77 @@ TEST_F(ScriptEngineTest, ScriptCodeOutlivesAnEngineRebuildButOtherThreadsAreRefu
     EXPECT_EQ(tcl_value(e, "$n"), "6");
 
     std::string file = write("f.tcl", "set f 1"), results;
-    vek_test::worker w;
-    w.run([&] {
+    std::thread([&] {
         results = std::to_string(e->execute_text("set t 1")) + std::to_string(e->execute_file(file.c_str())) +
                   std::to_string(e->execute_code(code)) + std::to_string(e->register_object(e, "x", "")) +
                   e->get_error() + std::to_string(e->get_error_line()) +
                   std::to_string(code->get_compiled_code() == nullptr) + std::to_string(code->set_text("x"));
         code->release();  // its Tcl object is left, not freed here
-    });
+    }).join();
     EXPECT_EQ(results, "0000010");
     EXPECT_EQ(fresh(), (lines{"Script error on line 1: stale", "script_code: leaking the code of thread " +
                                                                    std::to_string(vek_get_thread_id()) +
                                                                    ", released in another thread"}));
 }
 
-struct counting_loader {
-    int calls = 0;
-    bool fail = false;
-    static char* load(const char* path, const void* self)
-    {
-        auto* l = static_cast<counting_loader*>(const_cast<void*>(self));
-        ++l->calls;
-        return l->fail ? nullptr : vek_read_file(path);
-    }
-};
-
-TEST_F(ScriptEngineTest, AFileIsReadOnceReloadedWhenItsTimeChangesAndForgottenWhenUnreadable)
+TEST_F(ScriptEngineTest, AFileIsReadOnceReloadedWhenItsTimeChangesEvenWhileRunningAndDecryptedUnderItsOwnName)
 {
+    take_engine();
     std::string path = write("a.tcl", "incr runs");
-    counting_loader loader;
-    auto run = [&](const std::string& name) { return e->execute_file(name.c_str(), counting_loader::load, &loader); };
-    EXPECT_EQ((ints{run("a.tcl"), run(path), loader.calls}), (ints{1, 1, 1}));  // the first relative to the root
+    std::pair<int, bool> loader{0, false};  // the loader's calls, and whether it fails
+    vek::vek_script_file_load_function load = [](const char* file, const void* self) -> char* {
+        auto* l = static_cast<std::pair<int, bool>*>(const_cast<void*>(self));
+        ++l->first;
+        return l->second ? nullptr : vek_read_file(file);
+    };
+    auto run = [&](const std::string& name) { return e->execute_file(name.c_str(), load, &loader); };
+    EXPECT_EQ((ints{run("a.tcl"), run(path), loader.first}), (ints{1, 1, 1}));  // the first relative to the root
     write("a.tcl", "incr runs 10", 1000001);
-    EXPECT_EQ((ints{run(path), loader.calls}), (ints{1, 2}));
+    EXPECT_EQ((ints{run(path), loader.first}), (ints{1, 2}));
     EXPECT_EQ(tcl_value(e, "$runs"), "12");
     EXPECT_EQ(fresh(), lines{"script_code: reloading script from file '" + path + "'"});
 
     // Changed, then unreadable: the old code is gone, and the file is tried
     // again until its time matches the last good read, which finds no code.
-    loader.fail = true;
-    EXPECT_EQ((ints{e->execute_file(nullptr), run("missing.tcl"), run(write("b.tcl", "set b 1")), loader.calls}),
+    loader.second = true;
+    EXPECT_EQ((ints{e->execute_file(nullptr), run("missing.tcl"), run(write("b.tcl", "set b 1")), loader.first}),
               (ints{0, 0, 0, 3}));
     write("a.tcl", "incr runs 10", 1000005);
-    EXPECT_EQ((ints{run(path), run(path), loader.calls}), (ints{0, 0, 5}));
+    EXPECT_EQ((ints{run(path), run(path), loader.first}), (ints{0, 0, 5}));
     write("a.tcl", "incr runs 10", 1000001);
-    EXPECT_EQ((ints{run(path), loader.calls}), (ints{0, 5}));
+    EXPECT_EQ((ints{run(path), loader.first}), (ints{0, 5}));
 
     auto* f = new vek::script_file();
     f->addref();
-    EXPECT_STREQ(f->get_path(), "");
     EXPECT_FALSE(f->load(nullptr, nullptr, nullptr) || f->load("", nullptr, nullptr));
     EXPECT_TRUE(f->load(path.c_str(), nullptr, nullptr));
     EXPECT_STREQ(f->get_path(), path.c_str());
     EXPECT_STREQ(Tcl_GetString(f->get_compiled_code()), "namespace eval vek {\nincr runs 10\n}");
     f->release();
-}
 
-TEST_F(ScriptEngineTest, AFileSourcingOrReloadingItselfEndsWithoutCrashing)
-{
-    std::string path = (root / "self.tcl").string(), p2 = (root / "reload.tcl").string();
-    write("self.tcl", "incr depth\nsource {" + path + "}");
-    EXPECT_TRUE(e->execute_file(path.c_str()));
+    // A file sourcing itself ends without crashing; so does one that
+    // changes its own time while running, so that the inner run replaces
+    // the code the outer one is still running.
+    std::string self = (root / "self.tcl").string(), p2 = (root / "reload.tcl").string();
+    write("self.tcl", "incr depth\nsource {" + self + "}");
+    EXPECT_TRUE(e->execute_file(self.c_str()));
     EXPECT_GT(std::stoi(tcl_value(e, "$depth")), 10);
-    // Changes its own time while running, so the inner run replaces the
-    // code the outer one is still running.
     write("reload.tcl", "incr r\nif {$r < 3} {\n file mtime {" + p2 + "} [expr {[file mtime {" + p2 +
                             "}] + 1}]\n source {" + p2 + "}\n}\nincr after");
     EXPECT_TRUE(e->execute_file(p2.c_str()));
     EXPECT_EQ(tcl_value(e, "$r/$after"), "3/3");
-}
 
-TEST_F(ScriptEngineTest, EncryptedFilesReadOnlyUnderTheirOwnNameWithTheEncryptor)
-{
+    // An encrypted file reads only under its own name, with the encryptor.
     const std::string name = "encrypted_fixture.tcl", fixture = vek_test::read_text(VEK_SCRIPT_TEST_DATA "/" + name);
     EXPECT_TRUE(e->execute_file((VEK_SCRIPT_TEST_DATA "/" + name).c_str()));
     EXPECT_EQ(tcl_value(e, "$fixture"), "decrypted ok");
-    const std::pair<std::string, std::string> bad[] = {
-        {"renamed.tcl", fixture},
-        {"magic.tcl", "VEKENCF73\nset x 1"},
-        {"base64.tcl", "VEKENCF73\n!!!*"},
-        {"short.tcl", fixture.substr(0, 14)},
-        {name, fixture},  // without the encryptor
-    };
-    for (const auto& b : bad) {
-        if (b.first == name) {
-            ASSERT_TRUE(vek_core()->unregister_service("svc_encrypt"));
-        }
-        take_engine();
-        EXPECT_FALSE(e->execute_file(write(b.first, b.second).c_str())) << b.first;
-    }
+    // Under another name the key is another; bad text and a text shorter
+    // than a block do not decrypt; nor does anything without the encryptor.
+    const std::string bad[] = {fixture, "VEKENCF73\n!!!*", fixture.substr(0, 14)};
+    for (const auto& text : bad)
+        EXPECT_FALSE(e->execute_file(write(std::to_string(&text - bad) + ".tcl", text).c_str()));
+    ASSERT_TRUE(vek_core()->unregister_service("svc_encrypt"));
+    EXPECT_FALSE(e->execute_file(write(name, fixture).c_str()));
 }
 
 }  // namespace

@@ -9,9 +9,7 @@
 
 #include <fcntl.h>
 
-#include <algorithm>
 #include <fstream>
-#include <functional>
 #include <sstream>
 
 #include "test_support.h"
@@ -76,12 +74,6 @@ protected:
         for (std::string line; std::getline(in, line);) out.push_back(line.substr(21));
         return out;
     }
-    // How often `line` was traced since the last look.
-    int traced(const std::string& line)
-    {
-        const lines trace = fresh();
-        return static_cast<int>(std::count(trace.begin(), trace.end(), line));
-    }
 
     const std::filesystem::path root = scratch_path("vek_script");
     vek::i_script_service* svc = nullptr;
@@ -91,48 +83,6 @@ protected:
 private:
     env_guard m_env{"VEK_ROOT_PATH",  "VEK_SCRIPT_PATH",  "NET_IO_SCRIPT_PATH", "VEK_PLUGINS_ROOT",
                     "VEK_SITES_ROOT", "VEK_PLUGINS_LIST", "VEK_SITES_LIST",     "PATH"};
-};
-
-// A thread that runs the jobs it is given, one at a time, and ends as a
-// framework thread does: its Tcl thread-exit handlers run before stop()
-// returns.
-class worker {
-public:
-    worker() : m_thread([this] { loop(); }) {}
-    ~worker() { stop(); }
-    // Runs `job` once the thread is idle; waits for it unless told not to.
-    void run(std::function<void()> job, bool and_wait = true)
-    {
-        wait();
-        m_job = std::move(job);
-        m_busy = true;
-        if (and_wait) wait();
-    }
-    void wait()
-    {
-        EXPECT_TRUE(wait_for([&] { return !m_busy; }));
-    }
-    // Runs the job given last, then ends the thread.
-    void stop()
-    {
-        wait();
-        m_stop = true;
-        if (m_thread.joinable()) m_thread.join();
-    }
-
-private:
-    void loop()
-    {
-        for (; !m_stop; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
-            if (!m_busy) continue;
-            m_job();
-            m_busy = false;
-        }
-        Tcl_FinalizeThread();  // the thread-exit handlers, as when a framework thread ends
-    }
-    std::function<void()> m_job;
-    std::atomic<bool> m_busy{false}, m_stop{false};
-    std::thread m_thread;  // last: starts once the rest is ready
 };
 
 // The engine's own text for a Tcl expression's value, or "<error>".
