@@ -1,183 +1,156 @@
 // The script engine on a real interpreter: wrapping, errors, output,
-// registration, recycling and thread ownership.
+// registration, recycling and thread ownership; the script files and code
+// it runs: the per-engine cache, reloads, loaders and encrypted files.
 #include "script/script_support.h"
 
 namespace {
 
 using vek_test::count_of;
+using vek_test::ints;
+using vek_test::lines;
 using vek_test::tcl_value;
 
 // Tcl's memory goes back when the test program ends.
-class tcl_finalizer : public ::testing::Environment {
-public:
+struct tcl_finalizer : ::testing::Environment {
     void TearDown() override { Tcl_Finalize(); }
 };
 ::testing::Environment* const g_tcl_env = ::testing::AddGlobalTestEnvironment(new tcl_finalizer);
 
-class ScriptEngineTest : public vek_test::engine_test {};
+class ScriptEngineTest : public vek_test::script_test {};
 
-TEST_F(ScriptEngineTest, TextRunsInTheNamespaceInitCommandsGlobally)
+// That an error makes the engine stale is pinned by the Tcl package's
+// i_script_engine-2.2.
+TEST_F(ScriptEngineTest, TextRunsInTheNamespaceAndAnErrorIsTracedWhole)
 {
-    ASSERT_TRUE(svc->add_init_cmd("set from_init 1"));  // runs at once here
-    EXPECT_TRUE(e->execute_text("set x 5"));
-    EXPECT_EQ(tcl_value(e, "[info exists ::vek::x][info exists ::x][info exists ::from_init]"), "101");
-    vek::i_script_engine* again = svc->get_script_engine();
-    EXPECT_EQ(again, e);  // nested requests share the engine
-    again->release();
-    EXPECT_EQ(vek_cast_i_script_engine(e), e);
+    take_engine();
     EXPECT_FALSE(e->execute_text(nullptr));
-    EXPECT_FALSE(e->execute_code(nullptr));
-}
+    EXPECT_TRUE(e->execute_text("set x 5; puts a; puts -nonewline x; puts {b c}"));
+    EXPECT_STREQ(e->get_output(), "a-nonewlineb c");  // first argument only, no line ends
+    EXPECT_EQ(tcl_value(e, "[info exists ::vek::x][info exists ::x]"), "10");
+    // Sourced files run in the namespace too; a missing one is a 0.
+    std::string inner = write("inner.tcl", "puts [namespace current]");
+    EXPECT_EQ(tcl_value(e, "[source {" + inner + "}][source /no/such/file]"), "::vek10");
 
-TEST_F(ScriptEngineTest, ErrorsAreLoggedMakeTheEngineStaleAndKeepTheirWholeMessage)
-{
-    vek_enable_trace(true);
-    vek_set_trace_facility("trace.txt");
-    EXPECT_TRUE(e->execute_text("error \"\""));  // an empty result counts as success
-    EXPECT_FALSE(e->execute_text("break"));      // outside a loop: an error with a message
+    // An empty result counts as success; `break` outside a loop is an error
+    // with a message.
+    EXPECT_EQ((ints{e->execute_text("error \"\""), e->execute_text("break")}), (ints{1, 0}));
     std::string long_msg(1000, 'm');
     EXPECT_FALSE(e->execute_text(("set a 1\n\nerror " + long_msg).c_str()));
     EXPECT_EQ(e->get_error(), long_msg);  // whole, however long
     EXPECT_EQ(e->get_error_line(), 1);    // Tcl counts inside the wrapping block
-    vek_set_trace_facility("stdout");
-    std::string trace = vek_test::read_text(root / "trace.txt");
-    EXPECT_NE(trace.find(": Script error on line 1: invoked \"break\" outside of a loop\n"), std::string::npos)
-        << trace;
-    EXPECT_NE(trace.find("Script error on line 1: mmm"), std::string::npos);
-
-    // Stale: once idle, the thread gets a new interpreter.
-    e->execute_text("set ::marker 1");
-    e->release();
-    e = svc->get_script_engine();
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(tcl_value(e, "[info exists ::marker]"), "0");
+    // A trace line is cut at 1024 bytes, its time stamp and line end included.
+    EXPECT_EQ(fresh(), (lines{"Script error on line 1: invoked \"break\" outside of a loop",
+                              ("Script error on line 1: " + long_msg).substr(0, 1001)}));
 }
 
-TEST_F(ScriptEngineTest, PutsAndSourceGoThroughTheEngine)
+TEST_F(ScriptEngineTest, RegisteredObjectsAreTheScriptsUntilTheEngineIsRecycled)
 {
-    EXPECT_TRUE(e->execute_text("puts a; puts -nonewline x; puts {b c}"));
-    EXPECT_STREQ(e->get_output(), "a-nonewlineb c");  // first argument only, no line ends
-    e->reset();
-    EXPECT_STREQ(e->get_output(), "");
-    std::string inner = write("inner.tcl", "puts [namespace current]");
-    EXPECT_TRUE(e->execute_text(("source {" + inner + "}").c_str()));
-    EXPECT_STREQ(e->get_output(), "::vek");
-    e->reset();
-    EXPECT_TRUE(e->execute_text("puts [source /no/such/file]"));
-    EXPECT_STREQ(e->get_output(), "0");
-}
-
-TEST_F(ScriptEngineTest, RegisterObjectSetsANamespaceVariableWithOrWithoutACast)
-{
-    vek::i_string* s = vek_create_string("hello");
-    EXPECT_TRUE(e->register_object(s, "plain", ""));
-    EXPECT_TRUE(e->register_object(s, "cast", "vek_cast_i_string"));
-    EXPECT_TRUE(e->register_object(s, "nocast", nullptr));
-    EXPECT_EQ(count_of(s), 4);  // each registration holds one for the script
-    std::string plain = tcl_value(e, "$plain"), cast = tcl_value(e, "$cast");
-    EXPECT_EQ(tcl_value(e, "[$plain cget -this]"), plain);
-    EXPECT_EQ(plain.size(), 1 + 16 + std::strlen("_p_vek__i_object"));
-    EXPECT_EQ(plain.substr(17), "_p_vek__i_object");
-    EXPECT_EQ(cast.substr(17), "_p_vek__i_string");
-    EXPECT_EQ(tcl_value(e, "[$cast get_value]"), "hello");
-    EXPECT_EQ(tcl_value(e, "[$plain get_value]").substr(0, 15), "<error>");
-    EXPECT_NE(std::string(e->get_error()).find("Invalid method. Must be one of: configure cget get_interface addref release"),
-              std::string::npos);
-    e->release();  // recycle (count back to the service's 1)
-    e = svc->get_script_engine();
-
-    EXPECT_FALSE(e->register_object(s, "bad", "no_such_cast"));
-    EXPECT_NE(std::string(e->get_error()).find("no_such_cast"), std::string::npos);
-    EXPECT_FALSE(e->register_object(s, nullptr, ""));
-    EXPECT_TRUE(e->register_object(s, "two words", ""));  // `variable two words ...`: sets two
-    EXPECT_EQ(tcl_value(e, "$two"), "words");
-    EXPECT_EQ(e->get_registration_object(), nullptr);  // only during the call
-    e->release();
-    e = svc->get_script_engine();
-    EXPECT_EQ(count_of(s), 1);  // every script reference given back
-    s->release();
-}
-
-TEST_F(ScriptEngineTest, RecyclingRemovesTheNamespaceAndGivesBackScriptReferences)
-{
+    take_engine();
     auto* p = new vek_test::probe("p");
     p->addref();
-    ASSERT_TRUE(e->register_object(p, "obj", ""));
-    ASSERT_TRUE(e->execute_text("$obj addref; $obj addref; proc helper {} {}; set v 1"));
-    EXPECT_EQ(count_of(p), 4);
-    std::string handle = tcl_value(e, "$obj");
-    e->release();  // the last user: recycled
-    e = svc->get_script_engine();
+    EXPECT_TRUE(e->register_object(p, "plain", ""));
+    ASSERT_TRUE(e->execute_text("$plain addref; $plain addref; proc helper {} {}; set v 1"));
+    EXPECT_EQ(count_of(p), 4);  // the registration holds one for the script
+    take_engine();              // the last user gave it back: recycled
     EXPECT_EQ(count_of(p), 1);
-    EXPECT_EQ(tcl_value(e, "[info exists v][llength [info procs helper]]"), "00");
-    EXPECT_EQ(tcl_value(e, "[llength [info commands " + handle + "]]"), "0");
-    EXPECT_EQ(tcl_value(e, "[info exists vek_script_engine]"), "1");  // the prelude ran again
+    // The namespace went; the prelude ran again.
+    EXPECT_EQ(tcl_value(e, "[info exists v][llength [info procs helper]][info exists vek_script_engine]"), "001");
 
-    // A handle the engine no longer knows is refused instead of reached.
-    EXPECT_FALSE(e->execute_text(("i_object_addref " + handle).c_str()));
-    EXPECT_STREQ(e->get_error(), "TypeError in method 'i_object_addref', argument 1 of type 'vek::i_object *'");
-    EXPECT_EQ(count_of(p), 1);
+    EXPECT_FALSE(e->register_object(p, nullptr, ""));
+    EXPECT_FALSE(e->register_object(p, "bad", "no_such_cast"));
+    EXPECT_STREQ(e->get_error(), "invalid command name \"no_such_cast\"");
+    take_engine();
+    EXPECT_EQ(count_of(p), 1);  // every script reference given back
     p->release();
     EXPECT_EQ(vek_test::probe::live, 0);
 }
 
-TEST_F(ScriptEngineTest, ReleasingToZeroInAScriptDeletesTheObjectCommand)
+TEST_F(ScriptEngineTest, ScriptCodeOutlivesAnEngineRebuildButOtherThreadsAreRefused)
 {
-    vek::i_string* s = vek_create_string("x");
-    ASSERT_TRUE(e->register_object(s, "s", "vek_cast_i_string"));
-    std::string h = tcl_value(e, "$s");
-    EXPECT_EQ(tcl_value(e, "[$s release]/[llength [info commands " + h + "]]"), "0/0");
-    EXPECT_EQ(count_of(s), 1);
-    EXPECT_EQ(tcl_value(e, "[i_string_get_value " + h + "]"), "<error>");
-    EXPECT_EQ(tcl_value(e, "[vek_cast_i_string NULL]/[_vek_get_script_engine 0x10]"), "NULL/NULL");
-    EXPECT_FALSE(e->execute_text("[vek_cast_i_string NULL] get_value"));
-    EXPECT_STREQ(e->get_error(), "Invalid operation over 'NULL' object ");
-    EXPECT_FALSE(e->execute_text("i_string_get_value"));
-    EXPECT_STREQ(e->get_error(), "Wrong number of arguments :i_string_get_value self  argument 1");
-    EXPECT_FALSE(e->execute_text("_vek_get_script_engine 1 2"));
-    EXPECT_STREQ(e->get_error(), "Wrong # args.:_vek_get_script_engine addr  argument 2");
-    s->release();
+    take_engine();
+    EXPECT_EQ(vek_create_script_code(nullptr), nullptr);
+    vek::i_script_code* code = vek_create_script_code("incr n");
+    ASSERT_NE(code, nullptr);
+    EXPECT_EQ(count_of(code), 1);
+    EXPECT_EQ(code->get_thread_id(), vek_get_thread_id());
+    EXPECT_EQ((ints{e->execute_code(code), e->execute_text("error stale")}), (ints{1, 0}));
+    take_engine();  // a new interpreter
+    EXPECT_EQ((ints{e->execute_code(code), code->set_text("incr n 5"), e->execute_code(code), code->set_text(nullptr)}),
+              (ints{1, 1, 1, 0}));
+    EXPECT_EQ(tcl_value(e, "$n"), "6");
+
+    std::string file = write("f.tcl", "set f 1"), results;
+    std::thread([&] {
+        results = std::to_string(e->execute_text("set t 1")) + std::to_string(e->execute_file(file.c_str())) +
+                  std::to_string(e->execute_code(code)) + std::to_string(e->register_object(e, "x", "")) +
+                  e->get_error() + std::to_string(e->get_error_line()) +
+                  std::to_string(code->get_compiled_code() == nullptr) + std::to_string(code->set_text("x"));
+        code->release();  // its Tcl object is left, not freed here
+    }).join();
+    EXPECT_EQ(results, "0000010");
+    EXPECT_EQ(fresh(), (lines{"Script error on line 1: stale", "script_code: leaking the code of thread " +
+                                                                   std::to_string(vek_get_thread_id()) +
+                                                                   ", released in another thread"}));
 }
 
-TEST_F(ScriptEngineTest, OtherThreadsAreRefused)
+TEST_F(ScriptEngineTest, AFileIsReadOnceReloadedWhenItsTimeChangesEvenWhileRunningAndDecryptedUnderItsOwnName)
 {
-    std::string file = write("f.tcl", "set f 1");
-    vek::i_script_code* code = vek_create_script_code("set c 1");
-    EXPECT_TRUE(e->execute_code(code));
-    EXPECT_EQ(tcl_value(e, "$c"), "1");
-    vek_enable_trace(true);
-    vek_set_trace_facility("trace.txt");
-    std::atomic<int> done{0};
-    std::string results;
-    struct ctx {
-        vek::i_script_engine* e;
-        vek::i_script_code* code;
-        std::string file;
-        std::string* results;
-        std::atomic<int>* done;
-    } c{e, code, file, &results, &done};
-    ctx* pc = &c;
-    vek_bg_thread(
-        [](bool run, void* args, unsigned int) {
-            ctx* c = *static_cast<ctx**>(args);
-            if (run) {
-                *c->results =
-                    std::to_string(c->e->execute_text("set t 1")) +
-                    std::to_string(c->e->execute_file(c->file.c_str())) + std::to_string(c->e->execute_code(c->code)) +
-                    std::to_string(c->e->register_object(c->e, "x", "")) + c->e->get_error() +
-                    std::to_string(c->e->get_error_line()) + std::to_string(c->code->get_compiled_code() == nullptr) +
-                    std::to_string(c->code->set_text("x"));
-                c->code->release();  // its Tcl object is left, not freed here
-            }
-            ++*c->done;
-        },
-        &pc, sizeof pc);
-    ASSERT_TRUE(vek_test::wait_for([&] { return done == 1; }));
-    EXPECT_EQ(results, "0000010");
-    vek_set_trace_facility("stdout");
-    EXPECT_NE(vek_test::read_text(root / "trace.txt")
-                  .find("script_code: leaking the code of thread " + std::to_string(vek_get_thread_id())),
-              std::string::npos);
+    take_engine();
+    std::string path = write("a.tcl", "incr runs");
+    std::pair<int, bool> loader{0, false};  // the loader's calls, and whether it fails
+    vek::vek_script_file_load_function load = [](const char* file, const void* self) -> char* {
+        auto* l = static_cast<std::pair<int, bool>*>(const_cast<void*>(self));
+        ++l->first;
+        return l->second ? nullptr : vek_read_file(file);
+    };
+    auto run = [&](const std::string& name) { return e->execute_file(name.c_str(), load, &loader); };
+    EXPECT_EQ((ints{run("a.tcl"), run(path), loader.first}), (ints{1, 1, 1}));  // the first relative to the root
+    write("a.tcl", "incr runs 10", 1000001);
+    EXPECT_EQ((ints{run(path), loader.first}), (ints{1, 2}));
+    EXPECT_EQ(tcl_value(e, "$runs"), "12");
+    EXPECT_EQ(fresh(), lines{"script_code: reloading script from file '" + path + "'"});
+
+    // Changed, then unreadable: the old code is gone, and the file is tried
+    // again until its time matches the last good read, which finds no code.
+    loader.second = true;
+    EXPECT_EQ((ints{e->execute_file(nullptr), run("missing.tcl"), run(write("b.tcl", "set b 1")), loader.first}),
+              (ints{0, 0, 0, 3}));
+    write("a.tcl", "incr runs 10", 1000005);
+    EXPECT_EQ((ints{run(path), run(path), loader.first}), (ints{0, 0, 5}));
+    write("a.tcl", "incr runs 10", 1000001);
+    EXPECT_EQ((ints{run(path), loader.first}), (ints{0, 5}));
+
+    auto* f = new vek::script_file();
+    f->addref();
+    EXPECT_FALSE(f->load(nullptr, nullptr, nullptr) || f->load("", nullptr, nullptr));
+    EXPECT_TRUE(f->load(path.c_str(), nullptr, nullptr));
+    EXPECT_STREQ(f->get_path(), path.c_str());
+    EXPECT_STREQ(Tcl_GetString(f->get_compiled_code()), "namespace eval vek {\nincr runs 10\n}");
+    f->release();
+
+    // A file sourcing itself ends without crashing; so does one that
+    // changes its own time while running, so that the inner run replaces
+    // the code the outer one is still running.
+    std::string self = (root / "self.tcl").string(), p2 = (root / "reload.tcl").string();
+    write("self.tcl", "incr depth\nsource {" + self + "}");
+    EXPECT_TRUE(e->execute_file(self.c_str()));
+    EXPECT_GT(std::stoi(tcl_value(e, "$depth")), 10);
+    write("reload.tcl", "incr r\nif {$r < 3} {\n file mtime {" + p2 + "} [expr {[file mtime {" + p2 +
+                            "}] + 1}]\n source {" + p2 + "}\n}\nincr after");
+    EXPECT_TRUE(e->execute_file(p2.c_str()));
+    EXPECT_EQ(tcl_value(e, "$r/$after"), "3/3");
+
+    // An encrypted file reads only under its own name, with the encryptor.
+    const std::string name = "encrypted_fixture.tcl", fixture = vek_test::read_text(VEK_SCRIPT_TEST_DATA "/" + name);
+    EXPECT_TRUE(e->execute_file((VEK_SCRIPT_TEST_DATA "/" + name).c_str()));
+    EXPECT_EQ(tcl_value(e, "$fixture"), "decrypted ok");
+    // Under another name the key is another; bad text and a text shorter
+    // than a block do not decrypt; nor does anything without the encryptor.
+    const std::string bad[] = {fixture, "VEKENCF73\n!!!*", fixture.substr(0, 14)};
+    for (const auto& text : bad)
+        EXPECT_FALSE(e->execute_file(write(std::to_string(&text - bad) + ".tcl", text).c_str()));
+    ASSERT_TRUE(vek_core()->unregister_service("svc_encrypt"));
+    EXPECT_FALSE(e->execute_file(write(name, fixture).c_str()));
 }
 
 }  // namespace

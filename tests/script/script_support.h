@@ -1,5 +1,6 @@
 // A core whose library was loaded through load_library, so every script
-// engine has the package "vek_core"; rooted in a scratch directory.
+// engine has the package "vek_core"; rooted in a scratch directory, with the
+// trace and the log written to files there.
 #ifndef VEK_TESTS_SCRIPT_SCRIPT_SUPPORT_H
 #define VEK_TESTS_SCRIPT_SCRIPT_SUPPORT_H
 
@@ -8,136 +9,80 @@
 
 #include <fcntl.h>
 
-#include <functional>
-#include <mutex>
+#include <fstream>
+#include <sstream>
 
 #include "test_support.h"
 
 namespace vek_test {
+
+typedef std::vector<std::string> lines;
+typedef std::vector<int> ints;
 
 class script_test : public ::testing::Test {
 protected:
     void SetUp() override
     {
         quiet_trace();
-        root = scratch_path("vek_script");
+        for (const char* name : {"VEK_PLUGINS_ROOT", "VEK_SITES_ROOT", "VEK_PLUGINS_LIST", "VEK_SITES_LIST"})
+            unsetenv(name);
         std::filesystem::create_directories(root);
         setenv("VEK_ROOT_PATH", root.c_str(), 1);
         ASSERT_TRUE(vek_initialize());
         ASSERT_NE(vek_core()->load_library(VEK_CORE_SO), nullptr);
-        svc_obj = vek_core()->get_service("svc_script");
-        svc = vek_cast_i_script_service(svc_obj);
-        ASSERT_NE(svc, nullptr);
-    }
-    void TearDown() override
-    {
-        vek_release(svc_obj);
-        vek_terminate();
-        std::filesystem::remove_all(root);
-    }
-    // Writes `text` to root/name and sets its modification time.
-    std::string write(const std::string& name, const std::string& text, time_t mtime = 1000000)
-    {
-        std::filesystem::path p = root / name;
-        std::FILE* f = std::fopen(p.c_str(), "wb");
-        std::fwrite(text.data(), 1, text.size(), f);
-        std::fclose(f);
-        touch(p.string(), mtime);
-        return p.string();
-    }
-    static void touch(const std::string& path, time_t mtime)
-    {
-        timespec times[2] = {{mtime, 0}, {mtime, 0}};
-        utimensat(AT_FDCWD, path.c_str(), times, 0);
-    }
-
-    std::filesystem::path root;
-    vek::i_object* svc_obj = nullptr;
-    vek::i_script_service* svc = nullptr;
-
-private:
-    env_guard m_env{"VEK_ROOT_PATH", "VEK_SCRIPT_PATH", "NET_IO_SCRIPT_PATH"};
-};
-
-// A script test that holds the calling thread's engine as `e`.
-class engine_test : public script_test {
-protected:
-    void SetUp() override
-    {
-        script_test::SetUp();
-        e = svc->get_script_engine();
-        ASSERT_NE(e, nullptr);
+        vek_enable_trace(true);
+        fresh();  // opens both files
+        ASSERT_NE(svc = vek_cast_i_script_service(vek_core()->get_service("svc_script")), nullptr);
+        ASSERT_NE(enc = vek_cast_i_encryptor(vek_core()->get_service("svc_encrypt")), nullptr);
     }
     void TearDown() override
     {
         vek_release(e);
-        script_test::TearDown();
+        vek_release(enc);
+        vek_release(svc);
+        quiet_trace();
+        vek_set_trace_facility("stdout");  // closes the file
+        vek_terminate();
+        std::filesystem::remove_all(root);
     }
-    vek::i_script_engine* e = nullptr;
-};
+    // (Again) the calling thread's engine as `e`, held until the test ends;
+    // the one held before is given back first (its last user recycles it).
+    void take_engine()
+    {
+        vek_release(e);
+        ASSERT_NE(e = svc->get_script_engine(), nullptr);
+    }
+    // Writes `text` to root/name, directories and all, and sets its
+    // modification time.
+    std::string write(const std::string& name, const std::string& text, time_t mtime = 1000000)
+    {
+        std::filesystem::create_directories((root / name).parent_path());
+        std::ofstream(root / name, std::ios::binary) << text;
+        timespec times[2] = {{mtime, 0}, {mtime, 0}};
+        utimensat(AT_FDCWD, (root / name).c_str(), times, 0);
+        return (root / name).string();
+    }
+    // What was written to `file` ("trace.txt" or "log.txt") since the last
+    // call, without time stamps. Opening the files again flushes them.
+    lines fresh(const char* file = "trace.txt")
+    {
+        vek_set_trace_facility((root / "trace.txt").c_str());
+        vek_set_log_facility((root / "log.txt").c_str());
+        std::istringstream in(read_text(root / file));
+        std::filesystem::resize_file(root / file, 0);  // appends go on at the new end
+        lines out;
+        for (std::string line; std::getline(in, line);) out.push_back(line.substr(21));
+        return out;
+    }
 
-// A framework (Tcl) thread that runs the jobs it is given, one at a time,
-// until stopped; its thread-exit handlers run when it ends.
-class worker : public vek::object, public vek::thread_creator {
-public:
-    ~worker() override { stop(); }
-    void start()
-    {
-        ASSERT_TRUE(create_thread(this, static_cast<vek::thread_creator::thread_function>(&worker::loop), nullptr));
-        ASSERT_TRUE(wait_for([&] { return m_started.load(); }));
-    }
-    // Runs `job` in the thread and waits for it.
-    void run(std::function<void()> job)
-    {
-        post(std::move(job));
-        wait();
-    }
-    // Gives the idle thread `job` without waiting.
-    void post(std::function<void()> job)
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_job = std::move(job);
-    }
-    void wait()
-    {
-        ASSERT_TRUE(wait_for([&] {
-            std::lock_guard<std::mutex> lock(m_lock);
-            return !m_job;
-        }));
-    }
-    // Ends the thread and waits until its exit handlers have run.
-    void stop()
-    {
-        if (!m_started) return;
-        stop_threads(5);
-        EXPECT_TRUE(wait_for([&] { return m_exited.load(); }));
-    }
+    const std::filesystem::path root = scratch_path("vek_script");
+    vek::i_script_service* svc = nullptr;
+    vek::i_script_engine* e = nullptr;
+    vek::i_encryptor* enc = nullptr;
 
 private:
-    void loop(void*)
-    {
-        // Registered first, so it runs after every handler registered later.
-        Tcl_CreateThreadExitHandler([](ClientData w) { static_cast<worker*>(w)->m_exited = true; }, this);
-        m_started = true;
-        while (thread_running()) {
-            std::function<void()> job;
-            {
-                std::lock_guard<std::mutex> lock(m_lock);
-                job = m_job;
-            }
-            if (job) {
-                job();
-                std::lock_guard<std::mutex> lock(m_lock);
-                m_job = nullptr;
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        }
-    }
-    std::mutex m_lock;
-    std::function<void()> m_job;
-    std::atomic<bool> m_started{false};
-    std::atomic<bool> m_exited{false};
+    env_guard m_env{"VEK_ROOT_PATH",  "VEK_SCRIPT_PATH",  "NET_IO_SCRIPT_PATH", "VEK_PLUGINS_ROOT",
+                    "VEK_SITES_ROOT", "VEK_PLUGINS_LIST", "VEK_SITES_LIST",     "PATH"};
 };
 
 // The engine's own text for a Tcl expression's value, or "<error>".
