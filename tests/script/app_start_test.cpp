@@ -28,6 +28,7 @@ TEST_F(AppStartTest, TheStatusAndErrorVariablesDecideTheResultAndLoaderFailuresA
         {"set plugin_status 2", ""},
         {"set plugin_error {out of stock}", fail + "out of stock"},
         {"unset plugin_status plugin_error", fail},
+        {"error {shelf collapsed}", fail + "shelf collapsed"},
     };
     for (const auto& c : cases) {
         write("plugins/" + name + "/start.tcl", c.first, time(nullptr) + (&c - cases));  // the engine caches by time

@@ -18,8 +18,6 @@ struct tcl_finalizer : ::testing::Environment {
 
 class ScriptEngineTest : public vek_test::script_test {};
 
-// That an error makes the engine stale is pinned by the Tcl package's
-// i_script_engine-2.2.
 TEST_F(ScriptEngineTest, TextRunsInTheNamespaceAndAnErrorIsTracedWhole)
 {
     take_engine();
@@ -41,6 +39,10 @@ TEST_F(ScriptEngineTest, TextRunsInTheNamespaceAndAnErrorIsTracedWhole)
     // A trace line is cut at 1024 bytes, its time stamp and line end included.
     EXPECT_EQ(fresh(), (lines{"Script error on line 1: invoked \"break\" outside of a loop",
                               ("Script error on line 1: " + long_msg).substr(0, 1001)}));
+    // The errors made the engine stale: once idle, the thread gets a new interpreter.
+    e->execute_text("set ::marker 1");
+    take_engine();
+    EXPECT_EQ(tcl_value(e, "[info exists ::marker]"), "0");
 }
 
 TEST_F(ScriptEngineTest, RegisteredObjectsAreTheScriptsUntilTheEngineIsRecycled)
