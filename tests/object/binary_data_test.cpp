@@ -1,3 +1,5 @@
+// The block stream writer and reader: exact bytes, growth, nesting, and
+// refusals of sizes that do not fit in 32 bits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,39 +15,47 @@ namespace {
 
 using block_list = std::vector<std::pair<unsigned short, std::string>>;
 
-std::string data_of(vek::i_binary_data_writer& w)
-{
-    const char* p = static_cast<const char*>(w.get_data());
-    return p != nullptr ? std::string(p, w.get_data_size()) : std::string();
-}
+auto data_of = [](auto& w) { return std::string(static_cast<const char*>(w.get_data()), w.get_data_size()); };
 
-// The blocks of a stream, read with the reader, which must then stay
-// exhausted.
-block_list read_all(const void* data, unsigned int size)
-{
+// The blocks of a stream, read with the reader.
+auto read_all = [](const std::string& data) {
     block_list blocks;
-    vek::binary_data_reader r(data, size);
+    vek::binary_data_reader r(data.data(), static_cast<unsigned int>(data.size()));
     while (r.next())
         blocks.emplace_back(r.get_block_type(),
                             std::string(static_cast<const char*>(r.get_block_ptr()), r.get_block_size()));
-    EXPECT_FALSE(r.next());
-    EXPECT_EQ(r.get_block_ptr(), nullptr);
     return blocks;
-}
+};
 
-// Exposes the capacity so the growth rules can be checked.
-class open_writer : public vek::binary_data_writer {
-public:
-    using binary_data_writer::binary_data_writer;
+// Exposes the capacity: a writer that grew on every block would double it
+// each time.
+struct open_writer : vek::binary_data_writer {
     unsigned int capacity() const { return m_capacity; }
 };
 
-TEST(BinaryDataWriterTest, WritesExactBytesAndNestsThreeLevels)
+TEST(BinaryDataWriterTest, GrowsByTheCapacityRules)
+{
+    open_writer w;
+    // {grows the last block, size, used, capacity}: the first block gets
+    // size + 1030; a full buffer is doubled, or takes capacity + size + 1024
+    // when size >= capacity.
+    const unsigned int steps[][4] = {{0, 10, 16, 1040},     {0, 1000, 1022, 1040},  {0, 100, 1128, 2080},
+                                     {0, 5000, 6134, 8104}, {1, 3000, 9134, 16208}, {1, 20000, 29134, 37232}};
+    for (auto& s : steps) {
+        ASSERT_NE(s[0] ? w.enlarge_block(s[1]) : w.allocate_block(1, s[1]), nullptr);
+        EXPECT_EQ(std::make_pair(w.get_data_size(), w.capacity()), std::make_pair(s[2], s[3])) << s[1];
+    }
+}
+
+TEST(BinaryDataWriterTest, WritesExactBytesNestsThreeLevelsAndFollowsAMovingParent)
 {
     vek::binary_data_writer flat;
+    EXPECT_EQ(flat.enlarge_block(1), nullptr);  // no block yet
     std::memcpy(flat.allocate_block(7, 3), "xyz", 3);
-    flat.allocate_block(8, 0);
-    EXPECT_EQ(data_of(flat), std::string("\0\7\0\0\0\3xyz\0\10\0\0\0\0", 15));
+    std::memset(static_cast<char*>(flat.enlarge_block(0x0100)) + 3, 'e', 0x0100);  // the block, not its new part
+    std::string want = std::string("\0\7\0\0\1\3xyz", 9) + std::string(0x0100, 'e');
+    EXPECT_EQ(data_of(flat), want);
+    EXPECT_EQ(read_all(want), (block_list{{7, want.substr(6)}}));
 
     // The innermost writer grows its block after allocating it: every
     // enclosing length follows.
@@ -56,94 +66,27 @@ TEST(BinaryDataWriterTest, WritesExactBytesAndNestsThreeLevels)
     vek::binary_data_writer inner(&mid, 0xFFFF);
     *static_cast<char*>(inner.allocate_block(3, 1)) = 'c';
     std::memcpy(static_cast<char*>(inner.enlarge_block(2)) + 1, "de", 2);
-    EXPECT_EQ(data_of(top), std::string("\0\1\0\0\0\1x"
-                                        "\0\4\0\0\0\27"
-                                        "\1\2\0\0\0\2ab"
-                                        "\xFF\xFF\0\0\0\11"
-                                        "\0\3\0\0\0\3cde",
-                                        36));
-    EXPECT_EQ(mid.get_data(), static_cast<const char*>(top.get_data()) + 13);
-    EXPECT_EQ(inner.get_data_size(), 9u);
-    EXPECT_EQ(read_all(inner.get_data(), 9), (block_list{{3, "cde"}}));
+    EXPECT_EQ(data_of(top),
+              std::string("\0\1\0\0\0\1x\0\4\0\0\0\27\1\2\0\0\0\2ab\377\377\0\0\0\11\0\3\0\0\0\3cde", 36));
 
-    vek::binary_data_reader r(nullptr, 0);
-    EXPECT_EQ(vek_cast_i_binary_data_writer(&top), static_cast<vek::i_binary_data_writer*>(&top));
-    EXPECT_EQ(vek_cast_i_binary_data_reader(&r), static_cast<vek::i_binary_data_reader*>(&r));
-    EXPECT_EQ(vek_cast_i_binary_data_reader(&top), nullptr);
-    EXPECT_EQ(vek_cast_i_binary_data_writer(&r), nullptr);
-}
-
-TEST(BinaryDataWriterTest, GrowsByTheCapacityRulesAndKeepsContent)
-{
-    open_writer w;
-    EXPECT_EQ(w.enlarge_block(1), nullptr);  // no block yet
-    const struct {
-        bool enlarge;
-        unsigned int size, used, capacity;
-    } steps[] = {
-        {false, 10, 16, 1040},        // first block: size + 1030
-        {false, 1000, 1022, 1040},    // fits
-        {false, 100, 1128, 2080},     // doubled
-        {false, 5000, 6134, 8104},    // size >= capacity: capacity + size + 1024
-        {true, 3000, 9134, 16208},    // doubled
-        {true, 20000, 29134, 37232},  // incr >= capacity: capacity + incr + 1024
-    };
-    for (const auto& s : steps) {
-        ASSERT_NE(s.enlarge ? w.enlarge_block(s.size) : w.allocate_block(1, s.size), nullptr);
-        EXPECT_EQ(w.get_data_size(), s.used) << s.size;
-        EXPECT_EQ(w.capacity(), s.capacity) << s.size;
-    }
-    // 10 000 blocks of varying sizes, some large, written whole or grown
-    // after allocation; every tenth a composite that a child fills while the
-    // parent's buffer moves under it.
-    auto fill = [](unsigned int i) {
-        std::string s(i % 997 == 0 ? 200000 + i : (i * 7919) % 1500, '\0');
-        for (std::size_t k = 0; k < s.size(); ++k) s[k] = static_cast<char>(i * 31 + k);
-        return s;
-    };
-    auto put = [&fill](vek::i_binary_data_writer& to, unsigned int i) {
-        std::string s = fill(i);
-        auto size = static_cast<unsigned int>(s.size());
-        void* payload = to.allocate_block(static_cast<unsigned short>(i), i % 2 != 0 ? size : 0);
-        if (payload != nullptr && i % 2 == 0) payload = to.enlarge_block(size);
-        if (payload != nullptr) std::memcpy(payload, s.data(), size);
-    };
-    vek::binary_data_writer big;
-    for (unsigned int i = 0; i < 10000; ++i) {
-        if (i % 10 != 0) {
-            put(big, i);
-            continue;
-        }
-        vek::binary_data_writer child(&big, static_cast<unsigned short>(i));
-        for (unsigned int j = 0; j < 3; ++j) put(child, i + j);
-    }
-    block_list blocks = read_all(big.get_data(), big.get_data_size());
-    ASSERT_EQ(blocks.size(), 10000u);
-    for (unsigned int i = 0; i < 10000; ++i) {
-        ASSERT_EQ(blocks[i].first, i);
-        if (i % 10 != 0) {
-            ASSERT_EQ(blocks[i].second, fill(i)) << i;
-            continue;
-        }
-        block_list inner = read_all(blocks[i].second.data(), static_cast<unsigned int>(blocks[i].second.size()));
-        ASSERT_EQ(inner, (block_list{{i, fill(i)}, {i + 1, fill(i + 1)}, {i + 2, fill(i + 2)}})) << i;
-    }
+    // A block past 128 KiB moves the top buffer under both children.
+    std::memset(inner.allocate_block(4, 200000), 'f', 200000);
+    std::memcpy(mid.allocate_block(5, 1), "g", 1);
+    EXPECT_EQ(read_all(data_of(inner)), (block_list{{3, "cde"}, {4, std::string(200000, 'f')}}));
+    EXPECT_EQ(read_all(read_all(data_of(top)).at(1).second),
+              (block_list{{0x0102, "ab"}, {0xFFFF, data_of(inner)}, {5, "g"}}));
 }
 
 TEST(BinaryDataWriterTest, PrefixParentsAndDetachedBuffers)
 {
-    open_writer w(nullptr, 4, 8);
-    EXPECT_EQ(w.get_data_size(), 8u);
-    EXPECT_EQ(w.capacity(), 1032u);
+    vek::binary_data_writer w(nullptr, 4, 8), other, late(nullptr, 4, 0), child(&other, 4, 8);
     EXPECT_EQ(w.enlarge_block(1), nullptr);  // a prefix is no block
-    vek::binary_data_writer other;
     EXPECT_FALSE(w.set_parent(&other, 4));
     std::memcpy(const_cast<void*>(w.get_data()), "HEADER!!", 8);
     std::memcpy(w.allocate_block(5, 2), "hi", 2);
     EXPECT_EQ(data_of(w), std::string("HEADER!!\0\5\0\0\0\2hi", 16));
 
     // set_parent only while empty; with a parent there is no prefix.
-    vek::binary_data_writer late(nullptr, 4, 0), child(&other, 4, 8);
     EXPECT_EQ(child.get_data_size(), 0u);
     EXPECT_TRUE(late.set_parent(&other, 9));
     late.allocate_block(1, 0);
@@ -185,8 +128,8 @@ TEST(BinaryDataWriterTest, RefusesSizesPast32BitsWithoutWrapping)
     vek::binary_data_writer prefixed(nullptr, 4, 0xFFFFFFFFu);
     EXPECT_EQ(prefixed.get_data(), nullptr);
     EXPECT_EQ(prefixed.allocate_block(1, 1), nullptr);
-    std::string out = testing::internal::GetCapturedStdout();
 
+    std::string out = testing::internal::GetCapturedStdout();
     std::size_t at = 0;
     for (const char* line : {"allocate_block: error reallocating memory of size 4294968325\n",
                              "allocate_block: error reallocating memory of size 4294969338\n",
@@ -201,33 +144,28 @@ TEST(BinaryDataWriterTest, RefusesSizesPast32BitsWithoutWrapping)
 
 TEST(BinaryDataReaderTest, StopsAtTruncatedOrCorruptBlocks)
 {
-    const struct {
-        const char* what;
-        std::string data;
-        std::vector<unsigned short> types;
-    } cases[] = {
-        {"empty", "", {}},
-        {"under 6 bytes", std::string("\0\1\0\0\0", 5), {}},
-        {"a block, then a cut header", std::string("\0\1\0\0\0\1a\0\2\0", 10), {1}},
-        {"payload past the end", std::string("\0\1\0\0\0\0\0\2\0\0\0\12ab", 14), {1}},
-        {"first payload past the end", std::string("\0\1\0\0\0\1", 6), {}},
+    // {stream, the block types read from it}
+    const std::pair<std::string, std::vector<unsigned short>> cases[] = {
+        {"", {}},
+        {std::string("\0\1\0\0\0", 5), {}},                     // under 6 bytes
+        {std::string("\0\1\0\0\0\1a\0\2\0", 10), {1}},          // a block, then a cut header
+        {std::string("\0\1\0\0\0\0\0\2\0\0\0\12ab", 14), {1}},  // payload past the end
+        {std::string("\0\1\0\0\0\1", 6), {}},                   // first payload past the end
         // 12 + 0xFFFFFFF8 wraps to 4 in 32 bits.
-        {"length near 4 GiB",
-         std::string("\0\1\0\0\0\0\0\2\xFF\xFF\xFF\xF8"
-                     "ab",
-                     14),
-         {1}},
-        {"empty blocks to the end", std::string("\0\1\0\0\0\0\xAB\xCD\0\0\0\0", 12), {1, 0xABCD}},
+        {std::string("\0\1\0\0\0\0\0\2\377\377\377\370ab", 14), {1}},
+        {std::string("\0\1\0\0\0\0\xAB\xCD\0\0\0\0", 12), {1, 0xABCD}},  // empty blocks to the end
     };
-    for (const auto& c : cases) {
-        vek::binary_data_reader r(c.data.data(), static_cast<unsigned int>(c.data.size()));
-        EXPECT_EQ(r.get_block_type(), 0) << c.what;  // before the first block
+    for (const auto& [data, types] : cases) {
+        SCOPED_TRACE(testing::PrintToString(data));
+        vek::binary_data_reader r(data.data(), static_cast<unsigned int>(data.size()));
+        EXPECT_EQ(r.get_block_type(), 0);  // before the first block
         for (int pass = 0; pass < 2; ++pass, r.reset()) {
             std::vector<unsigned short> seen;
             while (r.next()) seen.push_back(r.get_block_type());
-            EXPECT_EQ(seen, c.types) << c.what;
-            EXPECT_FALSE(r.next()) << c.what;  // stays exhausted
-            EXPECT_EQ(r.get_block_size() + r.get_block_type(), 0u) << c.what;
+            EXPECT_EQ(seen, types);
+            EXPECT_FALSE(r.next());  // stays exhausted
+            EXPECT_EQ(r.get_block_size() + r.get_block_type(), 0u);
+            EXPECT_EQ(r.get_block_ptr(), nullptr);
         }
     }
     vek::binary_data_reader no_data(nullptr, 6);

@@ -3,14 +3,9 @@
 
 #include <vek/vek_core.h>
 
-namespace {
-
-class idle : public vek::object, public vek::thread_creator {
-public:
+struct idle : vek::object, vek::thread_creator {
     void run(void*) {}
 };
-
-}  // namespace
 
 TEST(PreEntryTest, NoThreadBeforeTheLibraryEntry)
 {
