@@ -1,135 +1,86 @@
+// Pooled objects (blocks that live while any element is held) and the page
+// allocator.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
-#include <utility>
-#include <vector>
 
-#include "test_support.h"
+#include "object_helpers.h"
 
 namespace {
 
 using vek::array_object_factory;
-using vek_test::count_of;
+using node = counted<1, 0>;
+using plain = counted<0, 0>;
 
-// Own = 1 keeps its own count, as the XML node does; Own = 0 leaves it at
-// 0, as the pooled value types do.
-template <int Own>
-struct counted : vek::array_object<counted<Own>> {
-    static inline std::atomic<int> live{0}, destructs{0};
-    bool destructed = false;
-    counted()
-    {
-        this->m_own_count = Own;
-        ++live;
-    }
-    ~counted() override { --live; }
-    void personal_destruct() override
-    {
-        EXPECT_FALSE(std::exchange(destructed, true)) << "personal_destruct ran twice";
-        ++destructs;
-    }
-    // "live/destructs"
-    static std::string state() { return std::to_string(live) + "/" + std::to_string(destructs); }
-};
-using node = counted<1>;
-using plain = counted<0>;
-
-struct ArrayFactory : ::testing::Test {
-    void SetUp() override { node::live = node::destructs = plain::live = plain::destructs = 0; }
-};
-
-TEST_F(ArrayFactory, FullBlocksCloseAndBlocksAreFreedWithTheirLastElement)
+// Elements show as "live/destructs" of their type.
+TEST(ArrayFactoryTest, FullBlocksCloseAndBlocksAreFreedWithTheirLastElement)
 {
-    auto f = std::make_unique<array_object_factory<node>>(100, false);
-    std::vector<node*> first;
-    for (int i = 0; i < 100; ++i) first.push_back(f->create(nullptr));
-    EXPECT_EQ(count_of(first[0]), 100);  // closed: only the users' references are left
-    node* kept[3];
-    for (node*& n : kept) n = f->create(nullptr);
-    EXPECT_EQ(count_of(kept[0]), 103);  // open: the factory's 100 as well
-    for (int i = 0; i < 99; ++i) first[i]->release();
-    EXPECT_EQ(node::state(), "200/99");
-    EXPECT_EQ(first[99]->release(), 0);
-    EXPECT_EQ(node::state(), "100/100");
-
-    // The factory goes with 3 handed out: the 97 others are destructed.
-    f.reset();
-    EXPECT_EQ(kept[0]->release(), 2);
-    EXPECT_EQ(kept[1]->release(), 1);
-    EXPECT_EQ(node::state(), "100/199");
-    EXPECT_EQ(kept[2]->release(), 0);
-    EXPECT_EQ(node::state(), "0/200");
+    auto f = std::make_unique<array_object_factory<node>>(2, false);
+    node *a = f->create(nullptr), *b = f->create(nullptr), *c = f->create(nullptr);
+    EXPECT_EQ(count_of(a), 2);  // closed: only the users' references are left
+    EXPECT_EQ(a->release(), 1);
+    EXPECT_EQ(node::state(), "4/1");
+    EXPECT_EQ(b->release(), 0);
+    EXPECT_EQ(node::state(), "2/2");
+    f.reset();  // goes with c handed out: the other element is destructed
+    EXPECT_EQ(node::state(), "2/3");
+    EXPECT_EQ(c->release(), 0);
+    EXPECT_EQ(node::state(), "0/4");
 
     // Without an own count, personal_destruct never runs.
-    auto g = std::make_unique<array_object_factory<plain>>(2, false);
-    plain* p = g->create(nullptr);
-    g.reset();
-    EXPECT_EQ(plain::state(), "2/0");
-    EXPECT_EQ(p->release(), 0);
+    array_object_factory<plain> g(1, false);
+    EXPECT_EQ(g.create(nullptr)->release(), 0);
     EXPECT_EQ(plain::state(), "0/0");
 }
 
-TEST_F(ArrayFactory, BlockLockingSharesBlocksBetweenThreads)
+// Pages are first fit, measured against the default size even when one was
+// made larger for a big piece, and zeroed; heap tables grow by their step,
+// zeroing the new part, and refuse sizes past 32 bits with a trace line.
+TEST(MemoryAllocatorTest, PagesAndHeapTables)
 {
-    array_object_factory<node> f(100, true);
-    std::thread threads[4];
-    for (std::thread& t : threads) {
-        t = std::thread([&f] {
-            node* held[50];
-            for (int i = 0; i < 2500; ++i) {
-                held[i % 50] = f.create(nullptr);
-                held[i % 50]->addref();
-                held[i % 50]->release();
-                if (i % 50 == 49)
-                    for (node* h : held) h->release();
-            }
-        });
+    vek_test::trace_to_stdout();
+    testing::internal::CaptureStdout();
+    vek::memory_allocator a(65536, 3);
+    EXPECT_EQ(a.get_ptr(0, 0), nullptr);  // no page yet
+    unsigned short page = 9;
+    unsigned int offset = 9;
+    std::string at;  // "page:offset " per piece, then the page sizes and count
+    for (unsigned int n : {100, 100, 70000, 65336, 1}) {
+        char* p = a.alloc_on_page(n, page, offset);
+        EXPECT_EQ(p, a.get_ptr(page, offset)) << n;
+        at += std::to_string(page) + ":" + std::to_string(offset) + " ";
     }
-    for (std::thread& t : threads) t.join();
-    EXPECT_EQ(node::state(), "0/10000");  // 100 full blocks, all closed and freed
-}
+    for (unsigned short i = 0; i < 4; ++i) at += std::to_string(a.get_page_size(i)) + " ";
+    EXPECT_EQ(at + std::to_string(a.get_page_count()), "0:0 0:100 1:0 0:200 2:0 65536 70000 65536 0 3");
+    char *first = static_cast<char*>(a.get_ptr(0, 0)), *big = static_cast<char*>(a.get_ptr(1, 0));
+    EXPECT_EQ(std::count(first, first + 65536, 0) + std::count(big, big + 70000, 0), 65536 + 70000);
+    EXPECT_TRUE(a.get_ptr(0, 65536) == nullptr && a.get_ptr(3, 0) == nullptr);
 
-TEST(ArrayTypes, PooledValueTypesAnswerTheirTwinsNames)
-{
-    void* p = nullptr;
-    vek_test::probe::live = 0;
-    // One-element blocks close at once: each is freed with its element.
-    array_object_factory<vek::array_string> strings(1, false);
-    array_object_factory<vek::array_named_string> named(1, false);
-    array_object_factory<vek::array_object_col> cols(1, false);
+    unsigned int capacity = 0, count = 0;
+    void* table = nullptr;
+    for (int i = 0; i < 7; ++i) {
+        int* elem = static_cast<int*>(a.alloc_on_heap(capacity, count, sizeof(int), table, i == 6 ? 10 : 0));
+        ASSERT_EQ(elem, static_cast<int*>(table) + i);
+        EXPECT_EQ(*elem, 0);
+        *elem = 7 + i;
+    }
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(static_cast<int*>(table)[i], 7 + i);
+    EXPECT_EQ(std::to_string(capacity) + "/" + std::to_string(count), "16/7");
+    // Refused, leaving the table as it was: 1000 * 2^28 bytes do not fit
+    // in 32 bits.
+    void* none = nullptr;
+    unsigned int zero = 0;
+    EXPECT_EQ(a.alloc_on_heap(zero, zero, 0x10000000, none, 1000), nullptr);
+    EXPECT_TRUE(none == nullptr && zero == 0);
+    std::free(table);
+    // The tables count nowhere in the pages.
+    EXPECT_EQ(std::to_string(a.get_page_count()) + " " + std::to_string(a.get_alloc_count()), "3 135537");
 
-    vek::array_string* s = strings.create(nullptr);
-    ASSERT_TRUE(s->get_interface("i_string", &p));
-    EXPECT_EQ(p, static_cast<vek::i_string*>(s));
-    EXPECT_FALSE(s->get_interface("i_named_object", &p));
-    EXPECT_EQ(p, nullptr);
-    EXPECT_EQ(s->release(), 0);
-
-    vek::array_named_string* n = named.create(nullptr);
-    for (const char* name : {"i_named_string", "i_named_object", "i_string"}) EXPECT_TRUE(n->get_interface(name, &p));
-    EXPECT_FALSE(n->get_interface("I_STRING", &p));
-    EXPECT_FALSE(n->get_interface(nullptr, &p));
-    EXPECT_EQ(n->release(), 0);
-
-    vek::array_object_col* c = cols.create(nullptr);
-    EXPECT_TRUE(c->get_interface("i_object_col", &p));
-    EXPECT_FALSE(c->get_interface("i_string", &p));
-    c->add_item(new vek_test::probe("x"), false);
-    EXPECT_EQ(vek_test::probe::live, 1);
-    EXPECT_EQ(c->release(), 0);
-    EXPECT_EQ(vek_test::probe::live, 0);  // freeing the block released the item
-
-    // The value constructors, on objects that are never counted.
-    vek::array_named_string pair("name", "val");
-    EXPECT_STREQ(pair.get_name(), "name");
-    EXPECT_STREQ(pair.get_value(), "val");
-    EXPECT_STREQ(vek::array_string("v").get_value(), "v");
-    vek::array_binary bytes("ab", 2, false);
-    ASSERT_TRUE(bytes.get_interface("i_binary", &p));
-    EXPECT_EQ(static_cast<vek::i_binary*>(p)->get_data_size(), 2u);
+    EXPECT_EQ(untimed(testing::internal::GetCapturedStdout()),
+              "memory_allocator::alloc_on_heap: Insufficient memory to allocate 268435456000 bytes.\n");
 }
 
 }  // namespace
