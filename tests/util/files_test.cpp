@@ -115,8 +115,8 @@ TEST_F(FilesTest, ScanDirAndSplitPathFilterByTypeAndPattern)
         {s.c_str(), "*.txt", 3, "[x].txt a.txt ab.txt b.txt c.txt x.txt"}, {".", "s/*.log", 1, "d.log"},
         {"missing", "*", 0, ""}, {nullptr, "*", 0, "(null)"}, {"s", nullptr, 0, "(null)"}, {"s", "", 0, "(null)"}};
     // clang-format on
-    for (const auto& [dir, spec, type, names] : rows)
-        EXPECT_EQ(texts(vek_scan_dir(dir, spec, type)), names) << "row " << &dir - &std::get<0>(rows[0]);
+    for (const auto& [dir, pattern, type, names] : rows)
+        EXPECT_EQ(texts(vek_scan_dir(dir, pattern, type)), names) << "row " << &dir - &std::get<0>(rows[0]);
     // Each pattern of the list expands to the files it names (not the
     // directory c.txt); empty and unmatched patterns give nothing.
     EXPECT_EQ(texts(vek_split_path(";s/?.txt;;s/*.log;s/none.xml;none/*;")),
