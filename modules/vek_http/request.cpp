@@ -1,6 +1,7 @@
 #include "request.h"
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -89,6 +90,11 @@ request::request(MHD_Connection* connection, const char* method, const char* pat
 {
 }
 
+request::~request()
+{
+    if (m_fd >= 0) close(m_fd);
+}
+
 const char* request::header(const char* name)
 {
     return name != nullptr ? or_empty(MHD_lookup_connection_value(m_connection, MHD_HEADER_KIND, name)) : "";
@@ -164,6 +170,8 @@ void request::set_header(const char* name, const char* value)
 
 void request::respond(unsigned int status, const char* body, std::size_t size, const char* content_type)
 {
+    if (m_fd >= 0) close(m_fd);
+    m_fd = -1;
     m_status = status >= 100 && status <= 999 ? status : 500;
     m_answer.assign(body != nullptr ? body : "", body != nullptr ? size : 0);
     if (content_type != nullptr && *content_type != 0) set_header(MHD_HTTP_HEADER_CONTENT_TYPE, content_type);
@@ -173,6 +181,15 @@ void request::redirect(const char* location, unsigned int status)
 {
     respond(status >= 300 && status <= 399 ? status : 302, "", 0, nullptr);
     set_header(MHD_HTTP_HEADER_LOCATION, or_empty(location));
+}
+
+void request::respond_file(unsigned int status, int fd, unsigned long long offset, unsigned long long size,
+                           const char* content_type)
+{
+    respond(status, "", 0, content_type);
+    m_fd = fd;
+    m_file_offset = offset;
+    m_file_size = size;
 }
 
 void request::fail()
@@ -185,8 +202,11 @@ MHD_Result request::send()
 {
     if (!answered()) fail();
     MHD_Response* response =
-        MHD_create_response_from_buffer(m_answer.size(), const_cast<char*>(m_answer.data()), MHD_RESPMEM_MUST_COPY);
+        m_fd >= 0 ? MHD_create_response_from_fd_at_offset64(m_file_size, m_fd, m_file_offset)
+                  : MHD_create_response_from_buffer(m_answer.size(), const_cast<char*>(m_answer.data()),
+                                                    MHD_RESPMEM_MUST_COPY);
     if (response == nullptr) return MHD_NO;
+    m_fd = -1;  // the response closes it
     for (const auto& h : m_headers) MHD_add_response_header(response, h.first.c_str(), h.second.c_str());
     MHD_Result queued = MHD_queue_response(m_connection, m_status, response);
     MHD_destroy_response(response);

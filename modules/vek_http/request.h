@@ -20,6 +20,9 @@ namespace http {
 class request : public http_request {
 public:
     request(MHD_Connection* connection, const char* method, const char* path, std::string body);
+    ~request();
+    request(const request&) = delete;
+    request& operator=(const request&) = delete;
 
     const char* method() override { return m_method.c_str(); }
     const char* path() override { return m_path.c_str(); }
@@ -43,7 +46,11 @@ public:
 
     bool answered() const { return m_status != 0; }
     unsigned int status() const { return m_status; }
-    std::size_t answer_size() const { return m_answer.size(); }
+    unsigned long long answer_size() const { return m_fd >= 0 ? m_file_size : m_answer.size(); }
+    // Answers with `size` bytes of the open file `fd` from `offset`; the
+    // request owns `fd` from here on.
+    void respond_file(unsigned int status, int fd, unsigned long long offset, unsigned long long size,
+                      const char* content_type);
     // Drops what the handler answered and answers 500.
     void fail();
     // Sends the answer (a 500 when there is none). MHD_NO when it failed.
@@ -58,6 +65,8 @@ private:
     unsigned int m_status = 0;
     std::string m_answer;
     std::vector<std::pair<std::string, std::string>> m_headers;
+    int m_fd = -1;  // a file answer
+    unsigned long long m_file_offset = 0, m_file_size = 0;
 };
 
 // The language tag with the highest weight in an Accept-Language value,

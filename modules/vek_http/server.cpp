@@ -1,6 +1,11 @@
 #include "server.h"
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#include <memory>
 
 #include <chrono>
 #include <cstdarg>
@@ -11,6 +16,7 @@
 #include <string>
 
 #include "request.h"
+#include "static_files.h"
 
 namespace vek {
 namespace http {
@@ -166,6 +172,25 @@ bool server::start(const http_config& config)
     return ok;
 }
 
+bool server::add_static(const std::string& prefix, const std::string& directory)
+{
+    char resolved[PATH_MAX];
+    struct stat st {};
+    if (prefix.empty() || prefix[0] != '/' || realpath(directory.c_str(), resolved) == nullptr ||
+        stat(resolved, &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    auto dir = std::make_unique<static_dir>();
+    dir->prefix = prefix.back() == '/' ? prefix : prefix + "/";
+    dir->root = resolved;
+    const std::string pattern = dir->prefix + "*";
+    handler h;
+    h.function = answer_static;
+    h.context = dir.get();
+    std::lock_guard<std::mutex> hold(m_static_lock);
+    m_static.push_back(std::move(dir));  // kept while the server is: routes point at it
+    return m_routes.add("GET", pattern, h) && m_routes.add("HEAD", pattern, h);
+}
+
 void server::worker(void* daemon)
 {
     worker_state state;
@@ -248,7 +273,7 @@ MHD_Result server::answer(MHD_Connection* connection, const char* url, const cha
     MHD_Result sent = req.send();
     ++m_requests;
     double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - up->start).count();
-    vek_log(1, "vek_http: %s \"%s %s\" %u %zu %.1fms", client_of(connection).c_str(), req.method(), req.path(),
+    vek_log(1, "vek_http: %s \"%s %s\" %u %llu %.1fms", client_of(connection).c_str(), req.method(), req.path(),
             req.status(), req.answer_size(), ms);
     return sent;
 }

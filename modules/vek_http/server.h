@@ -21,6 +21,9 @@
 #include <microhttpd.h>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include <vek/vek_core.h>
@@ -32,6 +35,7 @@ namespace vek {
 namespace http {
 
 class request;
+struct static_dir;
 struct upload;
 
 // The request the calling worker thread is answering (set around a Tcl
@@ -47,6 +51,9 @@ public:
     static server* find();
 
     router& routes() { return m_routes; }
+    // Serves `directory` below `prefix` (GET and HEAD). False when the
+    // prefix does not start with '/' or the directory does not exist.
+    bool add_static(const std::string& prefix, const std::string& directory);
     // Workers give their engines back before the next request.
     void renew_engines() { ++m_generation; }
     unsigned long long requests() const { return m_requests.load(); }
@@ -72,6 +79,8 @@ private:
     http_config m_config;
     router m_routes;
     std::vector<MHD_Daemon*> m_daemons;
+    std::mutex m_static_lock;
+    std::vector<std::unique_ptr<static_dir>> m_static;  // GUARDED_BY(m_static_lock)
     std::atomic<unsigned int> m_generation{0};
     std::atomic<unsigned long long> m_requests{0};
     std::atomic<unsigned int> m_connections{0};

@@ -7,6 +7,7 @@
 
 #include "request.h"
 #include "server.h"
+#include "static_files.h"
 
 namespace vek {
 namespace http {
@@ -78,6 +79,20 @@ int handlers_cmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]
     return TCL_OK;
 }
 
+int static_cmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    if (objc != 3) {
+        Tcl_WrongNumArgs(interp, 1, objv, "prefix directory");
+        return TCL_ERROR;
+    }
+    server* s = server::find();
+    if (s == nullptr) return fail(interp, "vek_http is not running");
+    bool added = s->add_static(Tcl_GetString(objv[1]), Tcl_GetString(objv[2]));
+    s->release();
+    if (!added) return fail(interp, std::string("vek_http::static: cannot serve '") + Tcl_GetString(objv[2]) + "'");
+    return TCL_OK;
+}
+
 // The answer part of ::vek_http::req.
 int answer(Tcl_Interp* interp, request* r, const std::string& sub, int objc, Tcl_Obj* const objv[])
 {
@@ -88,6 +103,11 @@ int answer(Tcl_Interp* interp, request* r, const std::string& sub, int objc, Tcl
         const char* body = Tcl_GetStringFromObj(objv[3], &size);
         r->respond(static_cast<unsigned int>(status), body, static_cast<size_t>(size),
                    objc == 5 ? Tcl_GetString(objv[4]) : "text/html; charset=utf-8");
+        return TCL_OK;
+    }
+    if (sub == "file" && objc == 3) {
+        if (!answer_file(r, Tcl_GetString(objv[2])))
+            return fail(interp, std::string("::vek_http::req file: cannot read '") + Tcl_GetString(objv[2]) + "'");
         return TCL_OK;
     }
     if (sub == "set_header" && objc == 4) {
@@ -146,6 +166,7 @@ int create_tcl_commands(Tcl_Interp* interp)
         return TCL_ERROR;
     Tcl_CreateObjCommand(interp, "::vek_http::route", route_cmd, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "::vek_http::handlers", handlers_cmd, nullptr, nullptr);
+    Tcl_CreateObjCommand(interp, "::vek_http::static", static_cmd, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "::vek_http::req", req_cmd, nullptr, nullptr);
     return TCL_OK;
 }

@@ -62,6 +62,15 @@ std::string get(int port, const std::string& target, const std::string& headers 
     return end == std::string::npos ? r : r.substr(0, end) + "|" + (body == std::string::npos ? "" : r.substr(body + 4));
 }
 
+// The value of a header in a whole answer ("" without it).
+std::string header_of(const std::string& answer, const std::string& name)
+{
+    size_t at = answer.find("\r\n" + name + ": ");
+    if (at == std::string::npos || at > answer.find("\r\n\r\n")) return "";
+    at += name.size() + 4;
+    return answer.substr(at, answer.find("\r\n", at) - at);
+}
+
 class HttpTest : public vek_test::script_test {
 protected:
     void SetUp() override
@@ -169,6 +178,44 @@ TEST_F(HttpTest, CppHandlersLimitsPipelinedRequestsAndManyClientsAtOnce)
     for (auto& t : clients) t.join();
     EXPECT_EQ(right, 200);
     close(slow);
+}
+
+TEST_F(HttpTest, StaticFilesCarryTypesValidatorsAndRangesAndNeverLeaveTheirDirectory)
+{
+    write("www/a.css", "body{}");
+    write("www/d/index.html", "<p>i</p>");
+    write("secret.txt", "s");
+    ASSERT_EQ(symlink((root / "secret.txt").c_str(), (root / "www/out.txt").c_str()), 0);
+    ASSERT_TRUE(e->execute_text(("vek_http::static /s {" + (root / "www").string() + "}").c_str()));
+    auto ask = [&](const std::string& line, const std::string& headers = "") {
+        return talk(port, line + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + headers + "\r\n");
+    };
+    std::string css = ask("GET /s/a.css");
+    EXPECT_EQ(css.substr(0, css.find("\r\n")) + "|" + header_of(css, "Content-Type") + "|" + header_of(css, "ETag") + "|" +
+                  header_of(css, "Last-Modified") + "|" + css.substr(css.find("\r\n\r\n") + 4),
+              "HTTP/1.1 200 OK|text/css; charset=utf-8|\"6-38d7ea4c68000\"|Mon, 12 Jan 1970 13:46:40 GMT|body{}");
+    const std::pair<std::string, std::string> rows[] = {
+        // request headers, status line | Content-Range | body
+        {"If-None-Match: \"6-38d7ea4c68000\"\r\n", "HTTP/1.1 304 Not Modified||"},
+        {"If-Modified-Since: Mon, 12 Jan 1970 13:46:40 GMT\r\n", "HTTP/1.1 304 Not Modified||"},
+        {"If-Modified-Since: Mon, 12 Jan 1970 13:46:39 GMT\r\n", "HTTP/1.1 200 OK||body{}"},
+        {"Range: bytes=1-2\r\n", "HTTP/1.1 206 Partial Content|bytes 1-2/6|od"},
+        {"Range: bytes=-2\r\n", "HTTP/1.1 206 Partial Content|bytes 4-5/6|{}"},
+        {"Range: bytes=9-\r\n", "HTTP/1.1 416 Range Not Satisfiable|bytes */6|"},
+    };
+    for (const auto& [headers, want] : rows) {
+        std::string got = ask("GET /s/a.css", headers);
+        EXPECT_EQ(got.substr(0, got.find("\r\n")) + "|" + header_of(got, "Content-Range") + "|" +
+                      got.substr(got.find("\r\n\r\n") + 4),
+                  want)
+            << headers;
+    }
+    std::string head = ask("HEAD /s/a.css");
+    EXPECT_EQ(header_of(head, "Content-Length") + "|" + head.substr(head.find("\r\n\r\n") + 4), "6|");
+    EXPECT_EQ(get(port, "/s/d/"), "HTTP/1.1 200 OK|<p>i</p>");
+    for (const char* out : {"/s/../secret.txt", "/s/..%2Fsecret.txt", "/s/%2e%2e/secret.txt", "/s/..%5Csecret.txt",
+                            "/s/out.txt", "/s/none.css"})
+        EXPECT_EQ(get(port, out), "HTTP/1.1 404 Not Found|Not Found\n") << out;
 }
 
 // Ends the fixture's core early: what it holds goes first.

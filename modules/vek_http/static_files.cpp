@@ -1,0 +1,153 @@
+#include "static_files.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace vek {
+namespace http {
+
+namespace {
+
+std::string http_date(time_t t)
+{
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char text[64];
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    return text;
+}
+
+// -1 when the text is not an HTTP date.
+time_t parse_http_date(const char* text)
+{
+    std::tm tm{};
+    const char* end = strptime(text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    return end != nullptr && *end == 0 ? timegm(&tm) : -1;
+}
+
+// A single "bytes=" range of a file of `size` bytes: 1 with `*first` and
+// `*last` set, 0 when there is none to honour, -1 when it lies past the end.
+int parse_range(const char* text, unsigned long long size, unsigned long long* first, unsigned long long* last)
+{
+    if (std::strncmp(text, "bytes=", 6) != 0 || std::strchr(text, ',') != nullptr) return 0;
+    const char* p = text + 6;
+    char* end = nullptr;
+    if (*p == '-') {  // the last N bytes
+        unsigned long long n = std::strtoull(p + 1, &end, 10);
+        if (end == p + 1 || *end != 0) return 0;
+        if (n == 0 || size == 0) return -1;
+        *first = n >= size ? 0 : size - n;
+        *last = size - 1;
+        return 1;
+    }
+    unsigned long long a = std::strtoull(p, &end, 10);
+    if (end == p || *end != '-') return 0;
+    const char* q = end + 1;
+    unsigned long long b = *q == 0 ? ULLONG_MAX : std::strtoull(q, &end, 10);
+    if ((*q != 0 && *end != 0) || b < a) return 0;
+    if (a >= size) return -1;
+    *first = a;
+    *last = b >= size ? size - 1 : b;
+    return 1;
+}
+
+}  // namespace
+
+const char* content_type_of(const std::string& name)
+{
+    static const char* const types[][2] = {
+        {".html", "text/html; charset=utf-8"}, {".htm", "text/html; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},   {".js", "text/javascript; charset=utf-8"},
+        {".json", "application/json"},         {".txt", "text/plain; charset=utf-8"},
+        {".xml", "application/xml"},           {".svg", "image/svg+xml"},
+        {".png", "image/png"},                 {".jpg", "image/jpeg"},
+        {".jpeg", "image/jpeg"},               {".gif", "image/gif"},
+        {".webp", "image/webp"},               {".ico", "image/x-icon"},
+        {".pdf", "application/pdf"},           {".woff2", "font/woff2"},
+        {".wasm", "application/wasm"}};
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos && name.find('/', dot) == std::string::npos) {
+        for (const auto& t : types)
+            if (strcasecmp(name.c_str() + dot, t[0]) == 0) return t[1];
+    }
+    return "application/octet-stream";
+}
+
+bool answer_file(request* req, const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    char etag[64];
+    std::snprintf(etag, sizeof etag, "\"%llx-%llx\"", static_cast<unsigned long long>(st.st_size),
+                  static_cast<unsigned long long>(st.st_mtim.tv_sec) * 1000000000ull +
+                      static_cast<unsigned long long>(st.st_mtim.tv_nsec));
+    req->set_header("ETag", etag);
+    req->set_header("Last-Modified", http_date(st.st_mtime).c_str());
+    req->set_header("Accept-Ranges", "bytes");
+    const char* match = req->header("If-None-Match");
+    time_t since = *match == 0 ? parse_http_date(req->header("If-Modified-Since")) : -1;
+    if ((*match != 0 && (std::strcmp(match, "*") == 0 || std::strstr(match, etag) != nullptr)) ||
+        (since >= 0 && st.st_mtime <= since)) {
+        close(fd);
+        req->respond(304, "", 0, nullptr);
+        return true;
+    }
+    unsigned long long size = static_cast<unsigned long long>(st.st_size), first = 0, last = size - 1;
+    int range = parse_range(req->header("Range"), size, &first, &last);
+    char content_range[96];
+    if (range < 0) {
+        close(fd);
+        std::snprintf(content_range, sizeof content_range, "bytes */%llu", size);
+        req->set_header("Content-Range", content_range);
+        req->respond(416, "", 0, nullptr);
+        return true;
+    }
+    if (range > 0) {
+        std::snprintf(content_range, sizeof content_range, "bytes %llu-%llu/%llu", first, last, size);
+        req->set_header("Content-Range", content_range);
+    }
+    req->respond_file(range > 0 ? 206 : 200, fd, first, range > 0 ? last - first + 1 : size,
+                      content_type_of(path));
+    return true;
+}
+
+bool answer_static(http_request* base, void* context)
+{
+    auto* req = static_cast<request*>(base);
+    auto* dir = static_cast<const static_dir*>(context);
+    std::string rest = std::string(req->path()).substr(std::min(dir->prefix.size(), std::strlen(req->path())));
+    // Each segment: none may climb out or hide a separator.
+    bool clean = rest.find('\\') == std::string::npos && rest.find('\0') == std::string::npos;
+    for (size_t start = 0; clean && start <= rest.size();) {
+        size_t end = rest.find('/', start);
+        if (end == std::string::npos) end = rest.size();
+        std::string segment = rest.substr(start, end - start);
+        clean = segment != ".." && segment != ".";
+        start = end + 1;
+    }
+    std::string path = dir->root + "/" + rest;
+    char resolved[PATH_MAX];
+    struct stat st {};
+    if (clean && realpath(path.c_str(), resolved) != nullptr && stat(resolved, &st) == 0 && S_ISDIR(st.st_mode))
+        path = std::string(resolved) + "/index.html";
+    bool inside = clean && realpath(path.c_str(), resolved) != nullptr &&
+                  std::strncmp(resolved, (dir->root + "/").c_str(), dir->root.size() + 1) == 0;
+    if (!inside || !answer_file(req, resolved)) req->respond(404, "Not Found\n", 10, "text/plain; charset=utf-8");
+    return true;
+}
+
+}  // namespace http
+}  // namespace vek
