@@ -14,6 +14,7 @@ b=$PWD/build/default
 # resolve there.
 cd examples/shop
 export PATH="$b/src:$b/modules/vek_http:$b/examples:$PATH" VEK_ROOT_PATH=$PWD
+echo "shop.sh: the storefront is at http://127.0.0.1:${VEK_HTTP_PORT:-8080}/ (VEK_HTTP_PORT chooses another port)"
 if [ $# -gt 0 ]; then
     exec timeout --preserve-status -s TERM "$1" "$b/apps/vekhost/vekhost" config.xml shop.env
 fi

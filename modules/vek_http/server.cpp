@@ -280,8 +280,11 @@ MHD_Result server::answer(MHD_Connection* connection, const char* url, const cha
 
 void server::dispatch(const handler& h, request* req)
 {
+    // vek_translate without a language answers in the request's.
+    vek_set_thread_language(req->language());
     if (h.function == nullptr) {
         run_tcl(h.command, req);
+        vek_set_thread_language(nullptr);
         return;
     }
     bool ok = false;
@@ -292,6 +295,7 @@ void server::dispatch(const handler& h, request* req)
     } catch (...) {
         vek_log(0, "vek_http: %s %s: the handler threw", req->method(), req->path());
     }
+    vek_set_thread_language(nullptr);
     if (!ok || !req->answered()) {
         if (ok) vek_log(0, "vek_http: %s %s: the handler answered nothing", req->method(), req->path());
         req->fail();

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include "http/http_client.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -26,7 +27,8 @@ protected:
     // files there.
     pid_t start(const std::string& args)
     {
-        std::string command = "cd " + dir.string() + " && export VEK_ROOT_PATH=$PWD PATH=" + path +
+        std::string command = "cd " + dir.string() + " && export VEK_HTTP_PORT=" + std::to_string(http_port) +
+                              " VEK_ROOT_PATH=$PWD PATH=" + path +
                               ":$PATH && exec " VEKHOST " " + args + " >out.txt 2>err.txt";
         pid_t pid = fork();
         if (pid == 0) _exit(execl("/bin/sh", "sh", "-c", command.c_str(), nullptr));
@@ -61,6 +63,7 @@ protected:
     }
 
     fs::path dir = vek_test::scratch_path("vek_vekhost");
+    const int http_port = vek_test::free_port();
     std::string path = VEK_CORE_DIR;
 };
 
@@ -104,6 +107,24 @@ TEST_F(VekhostTest, TheShopStartsItsPluginsAndSiteReloadsItsEnvironmentAndStopsO
                         "core::load_library(vek_http)", "Loading VEK site: 'storefront'..."}))
         << err();
     EXPECT_TRUE(fs::exists(dir / "data/catalog.started") && fs::exists(dir / "data/audit.started"));
+
+    // The storefront answers in the language asked for; an order reaches
+    // the audit plug-in's record.
+    auto ask = [&](const std::string& line, const std::string& headers, const std::string& body = "") {
+        std::string a = vek_test::talk(http_port, line + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + headers +
+                                                      "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+        size_t h1 = a.find("<h1>") + 4;
+        return a.substr(0, a.find("\r\n")) + "|" + (h1 < 4 ? "" : a.substr(h1, a.find("</h1>") - h1));
+    };
+    std::string front;
+    EXPECT_TRUE(vek_test::wait_for([&] { return (front = ask("GET /", "")) == "HTTP/1.1 200 OK|Catalogue"; }, 10000))
+        << front;
+    EXPECT_EQ(ask("GET /product/tea", "Accept-Language: de-DE\r\n"), "HTTP/1.1 200 OK|Gr\xC3\xBCner Tee");
+    EXPECT_EQ(ask("POST /order", "Accept-Language: de\r\nContent-Type: application/x-www-form-urlencoded\r\n",
+                  "product=mug&quantity=2"),
+              "HTTP/1.1 200 OK|Danke f\xC3\xBCr Ihre Bestellung");
+    std::string orders = vek_test::read_text(dir / "data/orders.log");
+    EXPECT_EQ(orders.substr(std::min<size_t>(20, orders.size())), "mug 2\n");
 
     // A new language and a new name, with a modification time the reloader
     // cannot miss.

@@ -1,58 +1,16 @@
 // The HTTP module loaded into a core: routes answered by Tcl and C++
 // handlers on its worker threads, limits, connections and shutdown.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <stdexcept>
 #include <thread>
 
+#include "http/http_client.h"
 #include "script/script_support.h"
 #include "vek/http.h"
 
 namespace {
 
-using vek_test::lines;
-
-int free_port()
-{
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-int connect_to(int port)
-{
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval limit{20, 0};
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    return connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? s : (close(s), -1);
-}
-
-// Sends `text` on a new connection and reads until the server closes it.
-std::string talk(int port, const std::string& text)
-{
-    int s = connect_to(port);
-    if (s < 0) return "<no connection>";
-    send(s, text.data(), text.size(), MSG_NOSIGNAL);
-    std::string got;
-    char buf[65536];
-    for (ssize_t n; (n = recv(s, buf, sizeof buf, 0)) > 0;) got.append(buf, static_cast<size_t>(n));
-    close(s);
-    return got;
-}
+using namespace vek_test;
 
 // The status line and the body of a GET answered on its own connection.
 std::string get(int port, const std::string& target, const std::string& headers = "")

@@ -48,8 +48,15 @@ protected:
 }  // namespace vek
 
 // The "svc_translator" service's translate(msg, lang); `msg` itself without
-// that service. Owned as translate says (or the caller's own `msg`).
+// that service. Owned as translate says (or the caller's own `msg`). An
+// empty `lang` means the calling thread's language when one is set (see
+// below), else the translator's.
 VEK_API const char* vek_translate(const char* msg, const char* lang);
+
+// Sets the language vek_translate takes for an empty one in the calling
+// thread (a server sets the language of the request it answers); null or
+// "" clears it. Names longer than 31 bytes clear it too.
+VEK_API void vek_set_thread_language(const char* lang);
 
 // No reference added.
 VEK_API vek::i_translator* vek_cast_i_translator(vek::i_object* obj);
