@@ -1,7 +1,9 @@
 #include "server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -129,12 +131,13 @@ bool server::listen()
     for (unsigned int i = 0; i < m_config.threads; ++i) {
         // The first daemon binds; the others accept on its socket.
         MHD_OptionItem options[] = {
+            // The logger first, or the engine's earlier messages go to stderr.
+            {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&log_engine_message), nullptr},
             {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(m_config.max_header), nullptr},
             {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(per_daemon > 0 ? per_daemon : 1), nullptr},
             {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(m_config.idle_timeout), nullptr},
             {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&on_completed), this},
             {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&on_connection), this},
-            {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&log_engine_message), nullptr},
             i == 0 ? MHD_OptionItem{MHD_OPTION_SOCK_ADDR, 0, const_cast<sockaddr*>(address)}
                    : MHD_OptionItem{MHD_OPTION_LISTEN_SOCKET, static_cast<intptr_t>(socket), nullptr},
             {MHD_OPTION_END, 0, nullptr}};
@@ -182,6 +185,8 @@ bool server::add_static(const std::string& prefix, const std::string& directory)
     auto dir = std::make_unique<static_dir>();
     dir->prefix = prefix.back() == '/' ? prefix : prefix + "/";
     dir->root = resolved;
+    dir->root_fd = open(resolved, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir->root_fd < 0) return false;
     const std::string pattern = dir->prefix + "*";
     handler h;
     h.function = answer_static;

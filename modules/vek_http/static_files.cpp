@@ -1,11 +1,14 @@
 #include "static_files.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -82,9 +85,12 @@ const char* content_type_of(const std::string& name)
     return "application/octet-stream";
 }
 
-bool answer_file(request* req, const std::string& path)
+namespace {
+
+// Answers with the open file `fd` (named `name`), which it takes over.
+// False, with nothing answered, when it is not a regular file.
+bool answer_open_file(request* req, int fd, const std::string& name)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0) close(fd);
@@ -120,8 +126,44 @@ bool answer_file(request* req, const std::string& path)
         req->set_header("Content-Range", content_range);
     }
     req->respond_file(range > 0 ? 206 : 200, fd, first, range > 0 ? last - first + 1 : size,
-                      content_type_of(path));
+                      content_type_of(name));
     return true;
+}
+
+// `path` opened read-only beneath `dir_fd`, never outside it; -1 with
+// errno ENOSYS where the kernel cannot promise that.
+int open_beneath(int dir_fd, const char* path)
+{
+    open_how how{};
+    how.flags = O_RDONLY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    return static_cast<int>(syscall(SYS_openat2, dir_fd, path, &how, sizeof how));
+}
+
+// The file below the directory by realpath: for kernels without openat2.
+int open_resolved(const static_dir& dir, const std::string& rest, std::string* name)
+{
+    std::string path = dir.root + "/" + rest;
+    char resolved[PATH_MAX];
+    struct stat st {};
+    if (realpath(path.c_str(), resolved) == nullptr || stat(resolved, &st) != 0) return -1;
+    if (S_ISDIR(st.st_mode) && realpath((std::string(resolved) + "/index.html").c_str(), resolved) == nullptr)
+        return -1;
+    if (std::strncmp(resolved, (dir.root + "/").c_str(), dir.root.size() + 1) != 0) return -1;
+    *name = resolved;
+    return open(resolved, O_RDONLY | O_CLOEXEC);
+}
+
+}  // namespace
+
+bool answer_file(request* req, const std::string& path)
+{
+    return answer_open_file(req, open(path.c_str(), O_RDONLY | O_CLOEXEC), path);
+}
+
+static_dir::~static_dir()
+{
+    if (root_fd >= 0) close(root_fd);
 }
 
 bool answer_static(http_request* base, void* context)
@@ -130,7 +172,7 @@ bool answer_static(http_request* base, void* context)
     auto* dir = static_cast<const static_dir*>(context);
     std::string rest = std::string(req->path()).substr(std::min(dir->prefix.size(), std::strlen(req->path())));
     // Each segment: none may climb out or hide a separator.
-    bool clean = rest.find('\\') == std::string::npos && rest.find('\0') == std::string::npos;
+    bool clean = rest.find('\\') == std::string::npos;
     for (size_t start = 0; clean && start <= rest.size();) {
         size_t end = rest.find('/', start);
         if (end == std::string::npos) end = rest.size();
@@ -138,14 +180,17 @@ bool answer_static(http_request* base, void* context)
         clean = segment != ".." && segment != ".";
         start = end + 1;
     }
-    std::string path = dir->root + "/" + rest;
-    char resolved[PATH_MAX];
+    std::string name = rest;
+    int fd = clean ? open_beneath(dir->root_fd, rest.empty() ? "." : rest.c_str()) : -1;
     struct stat st {};
-    if (clean && realpath(path.c_str(), resolved) != nullptr && stat(resolved, &st) == 0 && S_ISDIR(st.st_mode))
-        path = std::string(resolved) + "/index.html";
-    bool inside = clean && realpath(path.c_str(), resolved) != nullptr &&
-                  std::strncmp(resolved, (dir->root + "/").c_str(), dir->root.size() + 1) == 0;
-    if (!inside || !answer_file(req, resolved)) req->respond(404, "Not Found\n", 10, "text/plain; charset=utf-8");
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        int index = open_beneath(fd, "index.html");
+        close(fd);
+        fd = index;
+        name = "index.html";
+    }
+    if (clean && fd < 0 && errno == ENOSYS) fd = open_resolved(*dir, rest, &name);
+    if (!answer_open_file(req, fd, name)) req->respond(404, "Not Found\n", 10, "text/plain; charset=utf-8");
     return true;
 }
 

@@ -4,7 +4,9 @@
 // A static directory answers GET and HEAD below its prefix. The path is
 // taken segment by segment: a "..", an encoded slash or backslash, a NUL
 // or a file that resolves (through symbolic links) outside the directory
-// is a 404. A directory answers with its index.html. Every file answer
+// is a 404. The kernel resolves the path beneath the directory in one
+// call (openat2 with RESOLVE_BENEATH); kernels without it get the same
+// rule through realpath. A directory answers with its index.html. Every file answer
 // carries a content type from the file's extension, an ETag (size and
 // modification time) and Last-Modified; If-None-Match and
 // If-Modified-Since give 304, a single byte range 206 (or 416 when it lies
@@ -22,8 +24,14 @@ namespace vek {
 namespace http {
 
 struct static_dir {
+    static_dir() = default;
+    static_dir(const static_dir&) = delete;
+    static_dir& operator=(const static_dir&) = delete;
+    ~static_dir();
+
     std::string prefix;  // "/static/"
     std::string root;    // the directory, with symbolic links resolved
+    int root_fd = -1;    // the directory, opened for lookups below it
 };
 
 // Answers `req` with the file at `path` (conditional and range requests
