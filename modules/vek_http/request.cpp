@@ -156,7 +156,7 @@ std::vector<std::pair<std::string, std::string>> request::all(MHD_ValueKind kind
         m_connection, kind,
         [](void* cls, MHD_ValueKind, const char* key, const char* value) {
             static_cast<std::vector<std::pair<std::string, std::string>>*>(cls)->emplace_back(or_empty(key),
-                                                                                               or_empty(value));
+                                                                                              or_empty(value));
             return MHD_YES;
         },
         &out);
@@ -201,10 +201,10 @@ void request::fail()
 MHD_Result request::send()
 {
     if (!answered()) fail();
-    MHD_Response* response =
-        m_fd >= 0 ? MHD_create_response_from_fd_at_offset64(m_file_size, m_fd, m_file_offset)
-                  : MHD_create_response_from_buffer(m_answer.size(), const_cast<char*>(m_answer.data()),
-                                                    MHD_RESPMEM_MUST_COPY);
+    MHD_Response* response = m_fd >= 0
+                                 ? MHD_create_response_from_fd_at_offset64(m_file_size, m_fd, m_file_offset)
+                                 : MHD_create_response_from_buffer(m_answer.size(), const_cast<char*>(m_answer.data()),
+                                                                   MHD_RESPMEM_MUST_COPY);
     if (response == nullptr) return MHD_NO;
     m_fd = -1;  // the response closes it
     for (const auto& h : m_headers) MHD_add_response_header(response, h.first.c_str(), h.second.c_str());

@@ -60,8 +60,9 @@ std::string client_of(MHD_Connection* connection)
     char text[INET6_ADDRSTRLEN] = "-";
     if (info != nullptr && info->client_addr != nullptr) {
         const sockaddr* a = info->client_addr;
-        const void* raw = a->sa_family == AF_INET6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr)
-                                                   : &reinterpret_cast<const sockaddr_in*>(a)->sin_addr;
+        const void* raw = a->sa_family == AF_INET6
+                              ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr)
+                              : &reinterpret_cast<const sockaddr_in*>(a)->sin_addr;
         inet_ntop(a->sa_family, raw, text, sizeof text);
     }
     return text;
@@ -170,7 +171,9 @@ bool server::start(const http_config& config)
         vek_log(0, "vek_http: cannot register the service svc_http");
         ok = false;
     }
-    if (ok) vek_trace("vek_http: listening on %s:%u with %u thread(s)", config.address.c_str(), config.port, config.threads);
+    if (ok)
+        vek_trace("vek_http: listening on %s:%u with %u thread(s)", config.address.c_str(), config.port,
+                  config.threads);
     s->release();
     return ok;
 }
@@ -224,8 +227,8 @@ void server::on_completed(void*, MHD_Connection*, void** con_cls, MHD_RequestTer
     *con_cls = nullptr;
 }
 
-MHD_Result server::on_request(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                              const char*, const char* upload_data, size_t* upload_data_size, void** con_cls)
+MHD_Result server::on_request(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
+                              const char* upload_data, size_t* upload_data_size, void** con_cls)
 {
     auto* self = static_cast<server*>(cls);
     auto* up = static_cast<upload*>(*con_cls);

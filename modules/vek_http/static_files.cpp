@@ -2,9 +2,9 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
-#include <sys/syscall.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -67,16 +67,23 @@ int parse_range(const char* text, unsigned long long size, unsigned long long* f
 
 const char* content_type_of(const std::string& name)
 {
-    static const char* const types[][2] = {
-        {".html", "text/html; charset=utf-8"}, {".htm", "text/html; charset=utf-8"},
-        {".css", "text/css; charset=utf-8"},   {".js", "text/javascript; charset=utf-8"},
-        {".json", "application/json"},         {".txt", "text/plain; charset=utf-8"},
-        {".xml", "application/xml"},           {".svg", "image/svg+xml"},
-        {".png", "image/png"},                 {".jpg", "image/jpeg"},
-        {".jpeg", "image/jpeg"},               {".gif", "image/gif"},
-        {".webp", "image/webp"},               {".ico", "image/x-icon"},
-        {".pdf", "application/pdf"},           {".woff2", "font/woff2"},
-        {".wasm", "application/wasm"}};
+    static const char* const types[][2] = {{".html", "text/html; charset=utf-8"},
+                                           {".htm", "text/html; charset=utf-8"},
+                                           {".css", "text/css; charset=utf-8"},
+                                           {".js", "text/javascript; charset=utf-8"},
+                                           {".json", "application/json"},
+                                           {".txt", "text/plain; charset=utf-8"},
+                                           {".xml", "application/xml"},
+                                           {".svg", "image/svg+xml"},
+                                           {".png", "image/png"},
+                                           {".jpg", "image/jpeg"},
+                                           {".jpeg", "image/jpeg"},
+                                           {".gif", "image/gif"},
+                                           {".webp", "image/webp"},
+                                           {".ico", "image/x-icon"},
+                                           {".pdf", "application/pdf"},
+                                           {".woff2", "font/woff2"},
+                                           {".wasm", "application/wasm"}};
     size_t dot = name.rfind('.');
     if (dot != std::string::npos && name.find('/', dot) == std::string::npos) {
         for (const auto& t : types)
@@ -125,8 +132,7 @@ bool answer_open_file(request* req, int fd, const std::string& name)
         std::snprintf(content_range, sizeof content_range, "bytes %llu-%llu/%llu", first, last, size);
         req->set_header("Content-Range", content_range);
     }
-    req->respond_file(range > 0 ? 206 : 200, fd, first, range > 0 ? last - first + 1 : size,
-                      content_type_of(name));
+    req->respond_file(range > 0 ? 206 : 200, fd, first, range > 0 ? last - first + 1 : size, content_type_of(name));
     return true;
 }
 

@@ -2,13 +2,13 @@
 // handler names (Tcl: ::vek_http::req file PATH).
 //
 // A static directory answers GET and HEAD below its prefix. The path is
-// taken segment by segment: a "..", an encoded slash or backslash, a NUL
-// or a file that resolves (through symbolic links) outside the directory
+// taken segment by segment: a "..", an encoded backslash, or a file that
+// resolves (through symbolic links) outside the directory
 // is a 404. The kernel resolves the path beneath the directory in one
 // call (openat2 with RESOLVE_BENEATH); kernels without it get the same
-// rule through realpath. A directory answers with its index.html. Every file answer
-// carries a content type from the file's extension, an ETag (size and
-// modification time) and Last-Modified; If-None-Match and
+// rule through realpath. A directory answers with its index.html. Every
+// file answer carries a content type from the file's extension, an ETag
+// (size and modification time) and Last-Modified; If-None-Match and
 // If-Modified-Since give 304, a single byte range 206 (or 416 when it lies
 // past the end). The body goes out with sendfile.
 //

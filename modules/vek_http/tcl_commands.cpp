@@ -44,53 +44,55 @@ int dict(Tcl_Interp* interp, const pairs& items)
     return TCL_OK;
 }
 
-int route_cmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+// Checks the argument count, then runs `act` on the running server; a
+// false from it is the error `refused`.
+template <class Act>
+int on_server(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], int want, const char* usage, Act act,
+              const std::string& refused)
 {
-    if (objc != 4) {
-        Tcl_WrongNumArgs(interp, 1, objv, "method pattern command");
+    if (objc != want) {
+        Tcl_WrongNumArgs(interp, 1, objv, usage);
         return TCL_ERROR;
     }
     server* s = server::find();
     if (s == nullptr) return fail(interp, "vek_http is not running");
-    handler h;
-    h.command = Tcl_GetString(objv[3]);
-    bool added = !h.command.empty() && s->routes().add(Tcl_GetString(objv[1]), Tcl_GetString(objv[2]), h);
+    bool done = act(s);
     s->release();
-    if (!added) return fail(interp, std::string("vek_http::route: cannot route '") + Tcl_GetString(objv[1]) + " " +
-                                        Tcl_GetString(objv[2]) + "'");
-    return TCL_OK;
+    return done ? TCL_OK : fail(interp, refused);
+}
+
+int route_cmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
+{
+    auto add = [&](server* s) {
+        handler h;
+        h.command = Tcl_GetString(objv[3]);
+        return !h.command.empty() && s->routes().add(Tcl_GetString(objv[1]), Tcl_GetString(objv[2]), h);
+    };
+    return on_server(interp, objc, objv, 4, "method pattern command", add,
+                     objc == 4 ? std::string("vek_http::route: cannot route '") + Tcl_GetString(objv[1]) + " " +
+                                     Tcl_GetString(objv[2]) + "'"
+                               : "");
 }
 
 int handlers_cmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
-    if (objc != 2) {
-        Tcl_WrongNumArgs(interp, 1, objv, "file");
-        return TCL_ERROR;
-    }
-    server* s = server::find();
-    if (s == nullptr) return fail(interp, "vek_http is not running");
-    i_object* svc = vek_core()->get_service("svc_script");
-    i_script_service* scripts = vek_cast_i_script_service(svc);
-    bool added = scripts != nullptr && scripts->add_init_file(Tcl_GetString(objv[1]));
-    if (added) s->renew_engines();
-    vek_release(svc);
-    s->release();
-    if (!added) return fail(interp, std::string("vek_http::handlers: cannot add '") + Tcl_GetString(objv[1]) + "'");
-    return TCL_OK;
+    auto add = [&](server* s) {
+        i_object* svc = vek_core()->get_service("svc_script");
+        i_script_service* scripts = vek_cast_i_script_service(svc);
+        bool added = scripts != nullptr && scripts->add_init_file(Tcl_GetString(objv[1]));
+        if (added) s->renew_engines();
+        vek_release(svc);
+        return added;
+    };
+    return on_server(interp, objc, objv, 2, "file", add,
+                     objc == 2 ? std::string("vek_http::handlers: cannot add '") + Tcl_GetString(objv[1]) + "'" : "");
 }
 
 int static_cmd(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
-    if (objc != 3) {
-        Tcl_WrongNumArgs(interp, 1, objv, "prefix directory");
-        return TCL_ERROR;
-    }
-    server* s = server::find();
-    if (s == nullptr) return fail(interp, "vek_http is not running");
-    bool added = s->add_static(Tcl_GetString(objv[1]), Tcl_GetString(objv[2]));
-    s->release();
-    if (!added) return fail(interp, std::string("vek_http::static: cannot serve '") + Tcl_GetString(objv[2]) + "'");
-    return TCL_OK;
+    auto add = [&](server* s) { return s->add_static(Tcl_GetString(objv[1]), Tcl_GetString(objv[2])); };
+    return on_server(interp, objc, objv, 3, "prefix directory", add,
+                     objc == 3 ? std::string("vek_http::static: cannot serve '") + Tcl_GetString(objv[2]) + "'" : "");
 }
 
 // The answer part of ::vek_http::req.

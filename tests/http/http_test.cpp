@@ -17,7 +17,8 @@ std::string get(int port, const std::string& target, const std::string& headers 
 {
     std::string r = talk(port, "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + headers + "\r\n");
     size_t end = r.find("\r\n"), body = r.find("\r\n\r\n");
-    return end == std::string::npos ? r : r.substr(0, end) + "|" + (body == std::string::npos ? "" : r.substr(body + 4));
+    return end == std::string::npos ? r
+                                    : r.substr(0, end) + "|" + (body == std::string::npos ? "" : r.substr(body + 4));
 }
 
 // The value of a header in a whole answer ("" without it).
@@ -50,9 +51,10 @@ protected:
             proc boom {r} { $r respond 200 partial; error "no stock" })");
         ASSERT_TRUE(e->execute_text(("vek_http::handlers {" + (root / "handlers.tcl").string() + "}").c_str()))
             << e->get_error();
-        ASSERT_TRUE(e->execute_text("vek_http::route GET /hello hello; vek_http::route * /item/:id hello;"
-                                    "vek_http::route GET /static/* hello; vek_http::route POST /echo echo;"
-                                    "vek_http::route GET /away away; vek_http::route GET /boom boom"))
+        ASSERT_TRUE(
+            e->execute_text("vek_http::route GET /hello hello; vek_http::route * /item/:id hello;"
+                            "vek_http::route GET /static/* hello; vek_http::route POST /echo echo;"
+                            "vek_http::route GET /away away; vek_http::route GET /boom boom"))
             << e->get_error();
     }
     vek_test::env_guard m_http_env{"VEK_HTTP_PORT", "VEK_HTTP_MAX_HEADER", "VEK_HTTP_MAX_BODY", "VEK_HTTP_THREADS"};
@@ -71,12 +73,13 @@ TEST_F(HttpTest, TclHandlersReadTheRequestAndAnswerOrFailWithA500)
         {"/hello", "HTTP/1.1 200 OK|hello GET /hello   "},  // the worker's engine was rebuilt
     };
     for (const auto& [target, answer] : rows) EXPECT_EQ(get(port, target), answer) << target;
-    EXPECT_EQ(get(port, "/hello", "Accept-Language: en;q=0.5, DE-ch, fr;q=0.9\r\n"), "HTTP/1.1 200 OK|hello GET /hello   de");
+    EXPECT_EQ(get(port, "/hello", "Accept-Language: en;q=0.5, DE-ch, fr;q=0.9\r\n"),
+              "HTTP/1.1 200 OK|hello GET /hello   de");
 
     std::string posted = talk(port,
-                                  "POST /echo HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Test: t1\r\nCookie: c=v\r\n"
-                                  "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 14\r\n\r\n"
-                                  "a=1+2&b=%C3%A9");
+                              "POST /echo HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Test: t1\r\nCookie: c=v\r\n"
+                              "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 14\r\n\r\n"
+                              "a=1+2&b=%C3%A9");
     EXPECT_EQ(posted.substr(0, posted.find("\r\n")), "HTTP/1.1 201 Created");
     EXPECT_NE(posted.find("\r\nX-Seen: t1\r\n"), std::string::npos) << posted;
     EXPECT_NE(posted.find("\r\nContent-Type: text/plain\r\n"), std::string::npos) << posted;
@@ -107,21 +110,25 @@ bool answer_c(vek::http_request* r, void*)
 TEST_F(HttpTest, CppHandlersLimitsPipelinedRequestsAndManyClientsAtOnce)
 {
     ASSERT_TRUE(vek_http_route("GET", "/c", answer_c, nullptr));
-    ASSERT_TRUE(vek_http_route("GET", "/false", [](vek::http_request*, void*) { return false; }, nullptr));
-    ASSERT_TRUE(vek_http_route("GET", "/throw", [](vek::http_request*, void*) -> bool { throw std::runtime_error("bad"); },
-                               nullptr));
-    EXPECT_FALSE(vek_http_route("GET", "no-slash", answer_c, nullptr) || vek_http_route(nullptr, "/", answer_c, nullptr));
+    ASSERT_TRUE(vek_http_route(
+        "GET", "/false", [](vek::http_request*, void*) { return false; }, nullptr));
+    ASSERT_TRUE(vek_http_route(
+        "GET", "/throw", [](vek::http_request*, void*) -> bool { throw std::runtime_error("bad"); }, nullptr));
+    EXPECT_FALSE(vek_http_route("GET", "no-slash", answer_c, nullptr) ||
+                 vek_http_route(nullptr, "/", answer_c, nullptr));
     EXPECT_EQ(get(port, "/false"), "HTTP/1.1 500 Internal Server Error|Internal Server Error\n");
     EXPECT_EQ(get(port, "/throw"), "HTTP/1.1 500 Internal Server Error|Internal Server Error\n");
     EXPECT_EQ(get(port, "/c?x=1", "X-Big: " + std::string(5000, 'b') + "\r\n").substr(0, 13), "HTTP/1.1 431 ");
-    std::string big = talk(port, "POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 101\r\n\r\n" + std::string(101, 'b'));
+    std::string big =
+        talk(port, "POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: 101\r\n\r\n" + std::string(101, 'b'));
     EXPECT_EQ(big.substr(0, big.find("\r\n")), "HTTP/1.1 413 Content Too Large");
     lines log = fresh("log.txt");
     EXPECT_NE(std::find(log.begin(), log.end(), "vek_http: GET /throw: the handler threw: bad"), log.end());
 
     // Two requests in one write come back in order on the kept connection.
-    std::string both = talk(port, "GET /c?x=1 HTTP/1.1\r\nHost: a\r\n\r\nGET /c?x=2 HTTP/1.1\r\nHost: b\r\n"
-                                      "Connection: close\r\n\r\n");
+    std::string both = talk(port,
+                            "GET /c?x=1 HTTP/1.1\r\nHost: a\r\n\r\nGET /c?x=2 HTTP/1.1\r\nHost: b\r\n"
+                            "Connection: close\r\n\r\n");
     size_t first = both.find("\r\n\r\n1|a"), second = both.find("\r\n\r\n2|b");
     EXPECT_TRUE(first != std::string::npos && second != std::string::npos && first < second) << both;
 
@@ -132,7 +139,9 @@ TEST_F(HttpTest, CppHandlersLimitsPipelinedRequestsAndManyClientsAtOnce)
     std::atomic<int> right{0};
     std::vector<std::thread> clients;
     for (int i = 0; i < 200; ++i)
-        clients.emplace_back([&, i] { right += get(port, "/c?x=" + std::to_string(i)) == "HTTP/1.1 200 OK|" + std::to_string(i) + "|x"; });
+        clients.emplace_back([&, i] {
+            right += get(port, "/c?x=" + std::to_string(i)) == "HTTP/1.1 200 OK|" + std::to_string(i) + "|x";
+        });
     for (auto& t : clients) t.join();
     EXPECT_EQ(right, 200);
     close(slow);
@@ -149,8 +158,8 @@ TEST_F(HttpTest, StaticFilesCarryTypesValidatorsAndRangesAndNeverLeaveTheirDirec
         return talk(port, line + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + headers + "\r\n");
     };
     std::string css = ask("GET /s/a.css");
-    EXPECT_EQ(css.substr(0, css.find("\r\n")) + "|" + header_of(css, "Content-Type") + "|" + header_of(css, "ETag") + "|" +
-                  header_of(css, "Last-Modified") + "|" + css.substr(css.find("\r\n\r\n") + 4),
+    EXPECT_EQ(css.substr(0, css.find("\r\n")) + "|" + header_of(css, "Content-Type") + "|" + header_of(css, "ETag") +
+                  "|" + header_of(css, "Last-Modified") + "|" + css.substr(css.find("\r\n\r\n") + 4),
               "HTTP/1.1 200 OK|text/css; charset=utf-8|\"6-38d7ea4c68000\"|Mon, 12 Jan 1970 13:46:40 GMT|body{}");
     const std::pair<std::string, std::string> rows[] = {
         // request headers, status line | Content-Range | body
