@@ -22,16 +22,33 @@ work=$(mktemp -d)
 trap 'kill "$host" 2>/dev/null; wait "$host" 2>/dev/null; rm -rf "$work"' EXIT
 cp -r examples/shop "$work/shop"
 rm -rf "$work/shop/data"
-# A port nothing answers on.
-port=$((20000 + RANDOM % 40000))
-while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((20000 + RANDOM % 40000)); done
-(cd "$work/shop" && PATH="$b/src:$b/modules/vek_http:$b/examples:$PATH" VEK_ROOT_PATH=$PWD VEK_HTTP_PORT=$port \
-    exec "$b/apps/vekhost/vekhost" --trace trace.txt config.xml shop.env) &
-host=$!
-for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-    sleep 0.1
-done
+# True once the storefront's front page answers 200 (its routes are in).
+serves() {
+    (exec 3<>"/dev/tcp/127.0.0.1/$port" && printf 'GET / HTTP/1.0\r\n\r\n' >&3 && read -r -t 5 line <&3 &&
+        [[ $line == *" 200 "* ]]) 2>/dev/null
+}
+# Starts the host on a port below the kernel's ephemeral range that nothing
+# answers on, and waits until it serves; another port when the host ends
+# first (a port in use), at most three times.
+start_host() {
+    port=$((10000 + RANDOM % 20000))
+    while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((10000 + RANDOM % 20000)); done
+    (cd "$work/shop" && PATH="$b/src:$b/modules/vek_http:$b/examples:$PATH" VEK_ROOT_PATH=$PWD VEK_HTTP_PORT=$port \
+        exec "$b/apps/vekhost/vekhost" --trace trace.txt config.xml shop.env) &
+    host=$!
+    for _ in $(seq 100); do
+        serves && return 0
+        kill -0 "$host" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "browser_check: the host did not answer on port $port; its trace ends:"
+    tail -n 20 "$work/shop/trace.txt" 2>/dev/null || true
+    kill "$host" 2>/dev/null || true
+    wait "$host" 2>/dev/null || true
+    return 1
+}
+host=
+start_host || start_host || start_host
 
 mkdir -p "$b/artifacts"
 failed=0
@@ -52,5 +69,9 @@ check() {  # language, texts the page must show
 }
 check en "<h1>Catalogue</h1>" "Green tea" "Welcome to the vek shop!"
 check de "<h1>Katalog</h1>" "Grüner Tee" "Willkommen im vek-Laden!"
+if [ "$failed" -ne 0 ]; then
+    echo "browser_check: the host's trace ends:"
+    tail -n 20 "$work/shop/trace.txt" 2>/dev/null || true
+fi
 [ "$failed" -eq 0 ] && echo "browser_check: the storefront renders in both languages ($b/artifacts/shop-*.png)"
 exit "$failed"
