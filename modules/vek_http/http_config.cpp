@@ -38,7 +38,8 @@ bool read_http_config(http_config* config)
            read_number("VEK_HTTP_MAX_HEADER", 1024, 1 << 24, &config->max_header) &&
            read_number("VEK_HTTP_MAX_BODY", 0, 1u << 31, &config->max_body) &&
            read_number("VEK_HTTP_MAX_CONNECTIONS", 1, 1000000, &config->max_connections) &&
-           read_number("VEK_HTTP_IDLE_TIMEOUT", 1, 86400, &config->idle_timeout);
+           read_number("VEK_HTTP_IDLE_TIMEOUT", 1, 86400, &config->idle_timeout) &&
+           read_number("VEK_HTTP_REQUEST_TIMEOUT", 1, 86400, &config->request_timeout);
 }
 
 }  // namespace http

@@ -9,6 +9,7 @@
 // VEK_HTTP_MAX_BODY             1048576      bytes of request body
 // VEK_HTTP_MAX_CONNECTIONS      1000         open connections in all
 // VEK_HTTP_IDLE_TIMEOUT         30           seconds a connection may stay silent
+// VEK_HTTP_REQUEST_TIMEOUT      30           seconds to send a whole request
 //
 // A value that is not a whole number in its range is refused with a log
 // line, and the module does not start.
@@ -28,6 +29,7 @@ struct http_config {
     unsigned int max_body = 1048576;
     unsigned int max_connections = 1000;
     unsigned int idle_timeout = 30;
+    unsigned int request_timeout = 30;
 };
 
 // Reads the variables over the defaults. False (with a log line naming the

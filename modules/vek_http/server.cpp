@@ -84,8 +84,8 @@ server::~server()
         vek_log(0, "vek_http: %u worker(s) did not end in time", get_threads_count());
         return;
     }
-    for (size_t i = 1; i < m_daemons.size(); ++i) MHD_quiesce_daemon(m_daemons[i]);  // daemon 0 owns the socket
-    for (MHD_Daemon* d : m_daemons) MHD_stop_daemon(d);
+    for (size_t i = 1; i < m_slots.size(); ++i) MHD_quiesce_daemon(m_slots[i]->daemon);  // daemon 0 owns the socket
+    for (auto& slot : m_slots) MHD_stop_daemon(slot->daemon);
 }
 
 bool server::get_interface(const char* iface_name, void** pp_obj)
@@ -130,6 +130,7 @@ bool server::listen()
     unsigned int per_daemon = m_config.max_connections / m_config.threads;
     MHD_socket socket = MHD_INVALID_SOCKET;
     for (unsigned int i = 0; i < m_config.threads; ++i) {
+        auto slot = std::make_unique<daemon_slot>(this, m_config.request_timeout);
         // The first daemon binds; the others accept on its socket.
         MHD_OptionItem options[] = {
             // The logger first, or the engine's earlier messages go to stderr.
@@ -138,7 +139,7 @@ bool server::listen()
             {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(per_daemon > 0 ? per_daemon : 1), nullptr},
             {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(m_config.idle_timeout), nullptr},
             {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&on_completed), this},
-            {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&on_connection), this},
+            {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&on_connection), slot.get()},
             i == 0 ? MHD_OptionItem{MHD_OPTION_SOCK_ADDR, 0, const_cast<sockaddr*>(address)}
                    : MHD_OptionItem{MHD_OPTION_LISTEN_SOCKET, static_cast<intptr_t>(socket), nullptr},
             {MHD_OPTION_END, 0, nullptr}};
@@ -150,7 +151,8 @@ bool server::listen()
                     t_last_message.empty() ? "the HTTP engine refused its settings" : t_last_message.c_str());
             return false;
         }
-        m_daemons.push_back(d);
+        slot->daemon = d;
+        m_slots.push_back(std::move(slot));
         if (i == 0) socket = MHD_get_daemon_info(d, MHD_DAEMON_INFO_LISTEN_FD)->listen_fd;
     }
     return true;
@@ -162,8 +164,8 @@ bool server::start(const http_config& config)
     if (s == nullptr) return false;
     s->addref();
     bool ok = s->listen();
-    for (size_t i = 0; ok && i < s->m_daemons.size(); ++i) {
-        ok = s->create_thread(s, static_cast<thread_function>(&server::worker), s->m_daemons[i]);
+    for (size_t i = 0; ok && i < s->m_slots.size(); ++i) {
+        ok = s->create_thread(s, static_cast<thread_function>(&server::worker), s->m_slots[i].get());
         if (!ok) vek_log(0, "vek_http: cannot start its worker threads");
     }
     i_core* core = vek_core();
@@ -199,30 +201,38 @@ bool server::add_static(const std::string& prefix, const std::string& directory)
     return m_routes.add("GET", pattern, h) && m_routes.add("HEAD", pattern, h);
 }
 
-void server::worker(void* daemon)
+void server::worker(void* arg)
 {
+    auto* slot = static_cast<daemon_slot*>(arg);
     worker_state state;
     i_core* core = vek_core();
     state.scripts = vek_cast_i_script_service(core != nullptr ? core->get_service("svc_script") : nullptr);
     t_worker = &state;
-    while (thread_running() && vek_is_running()) MHD_run_wait(static_cast<MHD_Daemon*>(daemon), 100);
+    while (thread_running() && vek_is_running()) {
+        MHD_run_wait(slot->daemon, 100);
+        slot->deadlines.sweep();
+    }
     t_worker = nullptr;
     vek_release(state.engine);
     vek_release(state.scripts);
 }
 
-void server::on_connection(void* cls, MHD_Connection*, void**, MHD_ConnectionNotificationCode code)
+void server::on_connection(void* cls, MHD_Connection* connection, void** socket_context,
+                           MHD_ConnectionNotificationCode code)
 {
-    auto* self = static_cast<server*>(cls);
+    auto* slot = static_cast<daemon_slot*>(cls);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-        ++self->m_connections;
+        ++slot->owner->m_connections;
+        slot->deadlines.opened(connection, socket_context);
     } else {
-        --self->m_connections;
+        --slot->owner->m_connections;
+        slot->deadlines.closed(socket_context);
     }
 }
 
-void server::on_completed(void*, MHD_Connection*, void** con_cls, MHD_RequestTerminationCode)
+void server::on_completed(void*, MHD_Connection* connection, void** con_cls, MHD_RequestTerminationCode)
 {
+    request_deadlines::answered(connection);
     delete static_cast<upload*>(*con_cls);
     *con_cls = nullptr;
 }
@@ -259,6 +269,7 @@ MHD_Result server::on_request(void* cls, MHD_Connection* connection, const char*
 
 MHD_Result server::answer(MHD_Connection* connection, const char* url, const char* method, upload* up)
 {
+    request_deadlines::answering(connection);
     request req(connection, method, url, std::move(up->body));
     handler h;
     std::string allow;

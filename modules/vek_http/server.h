@@ -29,6 +29,7 @@
 #include <vek/vek_core.h>
 
 #include "http_config.h"
+#include "request_deadlines.h"
 #include "router.h"
 
 namespace vek {
@@ -62,8 +63,16 @@ public:
 private:
     explicit server(const http_config& config);
     ~server() override;
+    // One engine daemon and what its worker keeps of it.
+    struct daemon_slot {
+        daemon_slot(server* s, unsigned int request_timeout) : owner(s), deadlines(request_timeout) {}
+        server* owner;
+        MHD_Daemon* daemon = nullptr;
+        request_deadlines deadlines;
+    };
+
     bool listen();
-    void worker(void* daemon);
+    void worker(void* slot);
 
     static MHD_Result on_request(void* cls, MHD_Connection* connection, const char* url, const char* method,
                                  const char* version, const char* upload_data, size_t* upload_data_size,
@@ -78,7 +87,7 @@ private:
 
     http_config m_config;
     router m_routes;
-    std::vector<MHD_Daemon*> m_daemons;
+    std::vector<std::unique_ptr<daemon_slot>> m_slots;
     std::mutex m_static_lock;
     std::vector<std::unique_ptr<static_dir>> m_static;  // GUARDED_BY(m_static_lock)
     std::atomic<unsigned int> m_generation{0};

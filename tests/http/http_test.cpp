@@ -38,6 +38,7 @@ protected:
         setenv("VEK_HTTP_PORT", std::to_string(port).c_str(), 1);
         setenv("VEK_HTTP_MAX_HEADER", "4096", 1);
         setenv("VEK_HTTP_MAX_BODY", "100", 1);
+        setenv("VEK_HTTP_REQUEST_TIMEOUT", "1", 1);
         vek_set_log_level(1);  // access lines
         ASSERT_NE(vek_core()->load_library(VEK_HTTP_SO), nullptr);
         take_engine();
@@ -57,7 +58,8 @@ protected:
                             "vek_http::route GET /away away; vek_http::route GET /boom boom"))
             << e->get_error();
     }
-    vek_test::env_guard m_http_env{"VEK_HTTP_PORT", "VEK_HTTP_MAX_HEADER", "VEK_HTTP_MAX_BODY", "VEK_HTTP_THREADS"};
+    vek_test::env_guard m_http_env{"VEK_HTTP_PORT", "VEK_HTTP_MAX_HEADER", "VEK_HTTP_MAX_BODY", "VEK_HTTP_THREADS",
+                                   "VEK_HTTP_REQUEST_TIMEOUT"};
     const int port = free_port();
 };
 
@@ -144,7 +146,19 @@ TEST_F(HttpTest, CppHandlersLimitsPipelinedRequestsAndManyClientsAtOnce)
         });
     for (auto& t : clients) t.join();
     EXPECT_EQ(right, 200);
+    // Sending a byte now and then does not stretch the request timeout.
+    bool ended = false;
+    for (int i = 0; i < 50 && !ended; ++i) {
+        send(slow, "x", 1, MSG_NOSIGNAL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        char c;
+        ended = recv(slow, &c, 1, MSG_DONTWAIT) == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    }
+    EXPECT_TRUE(ended);
     close(slow);
+    log = fresh("log.txt");
+    EXPECT_NE(std::find(log.begin(), log.end(), "vek_http: closed 1 connection(s) that sent no whole request in 1 s"),
+              log.end());
 }
 
 TEST_F(HttpTest, StaticFilesCarryTypesValidatorsAndRangesAndNeverLeaveTheirDirectory)
