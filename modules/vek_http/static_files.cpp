@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <new>
 
 namespace vek {
 namespace http {
@@ -94,12 +96,39 @@ const char* content_type_of(const std::string& name)
 
 namespace {
 
-// Answers with the open file `fd` (named `name`), which it takes over.
-// False, with nothing answered, when it is not a regular file.
-bool answer_open_file(request* req, int fd, const std::string& name)
+// Files up to this size are read and sent with their headers in one
+// write; larger ones go out from the descriptor.
+constexpr unsigned long long small_file = 64 * 1024;
+
+// Answers with the part of the open file `fd` from `first` (`size` bytes),
+// which it takes over.
+void answer_content(request* req, unsigned int status, int fd, unsigned long long first, unsigned long long size,
+                    const char* content_type)
+{
+    if (size <= small_file) {
+        std::unique_ptr<char[]> data(new (std::nothrow) char[size + 1]);
+        ssize_t n = data ? pread(fd, data.get(), size, static_cast<off_t>(first)) : -1;
+        if (n == static_cast<ssize_t>(size)) {
+            close(fd);
+            req->respond(status, data.get(), size, content_type);
+            return;
+        }
+    }
+    req->respond_file(status, fd, first, size, content_type);
+}
+
+// Answers with the open file `fd` (named `name`; `known` its status when
+// the caller has it), which it takes over. False, with nothing answered,
+// when it is not a regular file.
+bool answer_open_file(request* req, int fd, const std::string& name, const struct stat* known = nullptr)
 {
     struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (known != nullptr) {
+        st = *known;
+    } else if (fd >= 0 && fstat(fd, &st) != 0) {
+        st.st_mode = 0;
+    }
+    if (fd < 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0) close(fd);
         return false;
     }
@@ -132,7 +161,7 @@ bool answer_open_file(request* req, int fd, const std::string& name)
         std::snprintf(content_range, sizeof content_range, "bytes %llu-%llu/%llu", first, last, size);
         req->set_header("Content-Range", content_range);
     }
-    req->respond_file(range > 0 ? 206 : 200, fd, first, range > 0 ? last - first + 1 : size, content_type_of(name));
+    answer_content(req, range > 0 ? 206 : 200, fd, first, range > 0 ? last - first + 1 : size, content_type_of(name));
     return true;
 }
 
@@ -189,14 +218,17 @@ bool answer_static(http_request* base, void* context)
     std::string name = rest;
     int fd = clean ? open_beneath(dir->root_fd, rest.empty() ? "." : rest.c_str()) : -1;
     struct stat st {};
-    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    bool known = fd >= 0 && fstat(fd, &st) == 0;
+    if (known && S_ISDIR(st.st_mode)) {
         int index = open_beneath(fd, "index.html");
         close(fd);
         fd = index;
         name = "index.html";
+        known = false;
     }
     if (clean && fd < 0 && errno == ENOSYS) fd = open_resolved(*dir, rest, &name);
-    if (!answer_open_file(req, fd, name)) req->respond(404, "Not Found\n", 10, "text/plain; charset=utf-8");
+    if (!answer_open_file(req, fd, name, known ? &st : nullptr))
+        req->respond(404, "Not Found\n", 10, "text/plain; charset=utf-8");
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 
 namespace vek_test {
@@ -37,6 +38,15 @@ inline int connect_to(int port)
     timeval limit{20, 0};
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     return connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? s : (close(s), -1);
+}
+
+// Whether the server has ended the connection (a close, or a reset when it
+// closed before reading what was sent or before accepting it); does not wait.
+inline bool ended(int s)
+{
+    char c;
+    ssize_t n = recv(s, &c, 1, MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
 }
 
 // Sends `text` on a new connection and reads until the server closes it.

@@ -147,14 +147,13 @@ TEST_F(HttpTest, CppHandlersLimitsPipelinedRequestsAndManyClientsAtOnce)
     for (auto& t : clients) t.join();
     EXPECT_EQ(right, 200);
     // Sending a byte now and then does not stretch the request timeout.
-    bool ended = false;
-    for (int i = 0; i < 50 && !ended; ++i) {
+    bool gone = false;
+    for (int i = 0; i < 50 && !gone; ++i) {
         send(slow, "x", 1, MSG_NOSIGNAL);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        char c;
-        ended = recv(slow, &c, 1, MSG_DONTWAIT) == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+        gone = ended(slow);
     }
-    EXPECT_TRUE(ended);
+    EXPECT_TRUE(gone);
     close(slow);
     log = fresh("log.txt");
     EXPECT_NE(std::find(log.begin(), log.end(), "vek_http: closed 1 connection(s) that sent no whole request in 1 s"),
@@ -191,6 +190,10 @@ TEST_F(HttpTest, StaticFilesCarryTypesValidatorsAndRangesAndNeverLeaveTheirDirec
                   want)
             << headers;
     }
+    // Past 64 KB a file goes out from its descriptor rather than a copy.
+    write("www/big.bin", std::string(70000, 'b') + "end");
+    std::string big = ask("GET /s/big.bin");
+    EXPECT_EQ(header_of(big, "Content-Length") + big.substr(big.size() - 4), "70003bend");
     std::string head = ask("HEAD /s/a.css");
     EXPECT_EQ(header_of(head, "Content-Length") + "|" + head.substr(head.find("\r\n\r\n") + 4), "6|");
     EXPECT_EQ(get(port, "/s/d/"), "HTTP/1.1 200 OK|<p>i</p>");
@@ -209,10 +212,8 @@ TEST_F(HttpTest, ShutdownClosesOpenConnectionsAndBadSettingsFailTheLoad)
     vek_release(enc);
     vek_release(svc);
     e = nullptr, enc = nullptr, svc = nullptr;
-    vek_terminate();
-    char c;
-    EXPECT_EQ(recv(idle, &c, 1, 0), 0);
-    EXPECT_EQ(recv(partial, &c, 1, 0), 0);
+    vek_terminate();  // returns after the connections are closed
+    EXPECT_TRUE(ended(idle) && ended(partial));
     close(idle), close(partial);
     EXPECT_EQ(connect_to(port), -1);
 
