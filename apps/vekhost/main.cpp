@@ -1,73 +1,103 @@
 // vekhost: brings the framework up from a configuration file, optionally
 // starts an application from its environment file, and keeps it running
-// until SIGINT or SIGTERM.
+// until SIGINT or SIGTERM. Every failure is one line on standard error
+// that names its cause; the exit codes are listed in --help.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include <vek/vek_core.h>
 
+#include "check.h"
+#include "config_file.h"
+#include "options.h"
+
 namespace {
 
-const char* const k_usage_line = "usage: vekhost [--trace FILE] [--log FILE] CONFIG.xml [ENV_FILE]\n";
-const char* const k_usage =
-    "usage: vekhost [--trace FILE] [--log FILE] CONFIG.xml [ENV_FILE]\n"
-    "       vekhost --help | --version\n"
-    "\n"
-    "Initialises the vek library, loads the configuration file CONFIG.xml\n"
-    "(environment variables and libraries), then, when ENV_FILE is given,\n"
-    "loads it and starts the plug-ins and sites it lists, and runs until\n"
-    "SIGINT or SIGTERM.\n"
-    "\n"
-    "  --trace FILE  write the trace to FILE (\"stdout\" by default; \"stderr\"\n"
-    "                or a path, relative paths under VEK_ROOT_PATH)\n"
-    "  --log FILE    write the log to FILE (as --trace)\n"
-    "  --help        print this text\n"
-    "  --version     print the library version\n";
+using namespace vekhost;
 
-struct options {
-    const char* trace = nullptr;
-    const char* log = nullptr;
-    const char* config = nullptr;
-    const char* env_file = nullptr;
-};
-
-enum class parse_result { run, help, version, bad };
-
-// Fills `opts`; for a usage error, `error` says what is wrong.
-parse_result parse(int argc, char** argv, options& opts, const char*& error)
+// Takes the library down after a failed step, with its reason.
+int fail(const std::string& reason)
 {
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--help") == 0) return parse_result::help;
-        if (std::strcmp(arg, "--version") == 0) return parse_result::version;
-        if (std::strcmp(arg, "--trace") == 0 || std::strcmp(arg, "--log") == 0) {
-            if (i + 1 >= argc) {
-                error = "option needs a file name";
-                return parse_result::bad;
-            }
-            (arg[2] == 't' ? opts.trace : opts.log) = argv[++i];
-        } else if (arg[0] == '-' && arg[1] != '\0') {
-            error = "unknown option";
-            return parse_result::bad;
-        } else if (opts.config == nullptr) {
-            opts.config = arg;
-        } else if (opts.env_file == nullptr) {
-            opts.env_file = arg;
-        } else {
-            error = "too many arguments";
-            return parse_result::bad;
-        }
-    }
-    error = "no configuration file given";
-    return opts.config != nullptr ? parse_result::run : parse_result::bad;
+    std::fprintf(stderr, "vekhost: %s\n", reason.c_str());
+    vek_terminate();
+    return k_failed;
 }
 
-// Takes the library down after a failed step.
-int stop_failed()
+// "" when the facility can be written (or is a standard stream); the
+// reason otherwise. File names resolve as the library resolves them.
+std::string facility_problem(const char* what, const std::string& facility)
 {
+    if (facility.empty() || facility == "stdout" || facility == "stderr") return "";
+    std::unique_ptr<char, decltype(&std::free)> path(vek_get_absolute_path(facility.c_str()), &std::free);
+    std::FILE* f = path != nullptr ? std::fopen(path.get(), "a") : nullptr;
+    if (f != nullptr) {
+        std::fclose(f);
+        return "";
+    }
+    return std::string("cannot write the ") + what + " file '" + (path != nullptr ? path.get() : facility) +
+           "': " + std::strerror(errno);
+}
+
+// Opens the trace and log files again under their names (after a log
+// rotation moved them away).
+void reopen_facilities()
+{
+    const std::string trace = vek_get_trace_facility(), log = vek_get_log_facility();
+    vek_set_trace_facility(trace.c_str());
+    if (!log.empty()) vek_set_log_facility(log.c_str());
+    vek_trace("vekhost: SIGHUP, trace and log files reopened");
+}
+
+int run(const options& opts)
+{
+    // Blocked before the library starts any thread, so every thread
+    // inherits the mask and the signals wait for sigwait below.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, sig);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    if (!vek_initialize()) {
+        std::fputs("vekhost: cannot initialise the library\n", stderr);
+        return k_failed;
+    }
+    // Facility file names resolve against VEK_ROOT_PATH, which
+    // vek_initialize sets when it is unset.
+    for (auto [what, name] : {std::pair{"trace", opts.trace}, std::pair{"log", opts.log}}) {
+        std::string problem = facility_problem(what, name);
+        if (!problem.empty()) return fail(problem);
+    }
+    if (!opts.trace.empty()) vek_set_trace_facility(opts.trace.c_str());
+    if (!opts.log.empty()) vek_set_log_facility(opts.log.c_str());
+
+    const std::string config = from_working_dir(opts.config);
+    config_doc doc;
+    std::string error;
+    if (!read_config_file(config, &doc, &error)) return fail(error);
+    if (!config_warnings(doc).empty())
+        std::fprintf(stderr, "vekhost: warning: '%s' has what the loader ignores; vekhost --check lists it\n",
+                     config.c_str());
+    if (!vek_load_config(config.c_str())) return fail(vek_get_last_error());
+    if (!opts.env_file.empty()) {
+        const std::string env = from_working_dir(opts.env_file);
+        if (!vek_init_app(env.c_str())) return fail(vek_get_last_error());
+    }
+
+    for (;;) {
+        int sig = 0;
+        sigwait(&signals, &sig);
+        if (sig != SIGHUP) {
+            vek_trace("vekhost: signal %d, stopping", sig);
+            break;
+        }
+        reopen_facilities();
+    }
     vek_terminate();
-    return 1;
+    return k_ok;
 }
 
 }  // namespace
@@ -75,49 +105,21 @@ int stop_failed()
 int main(int argc, char** argv)
 {
     options opts;
-    const char* error = nullptr;
-    switch (parse(argc, argv, opts, error)) {
-        case parse_result::help:
+    std::string error;
+    switch (parse_options(argc, argv, opts, error)) {
+        case command::help:
             std::fputs(k_usage, stdout);
-            return 0;
-        case parse_result::version:
+            return k_ok;
+        case command::version:
             std::printf("%s\n", vek_library_version());
-            return 0;
-        case parse_result::bad:
-            std::fprintf(stderr, "vekhost: %s\n%s", error, k_usage_line);
-            return 2;
-        case parse_result::run:
+            return k_ok;
+        case command::usage_error:
+            std::fprintf(stderr, "vekhost: %s\n%s", error.c_str(), k_usage_line);
+            return k_usage_error;
+        case command::check:
+            return run_check(opts);
+        case command::run:
             break;
     }
-
-    // Blocked before the library starts any thread, so every thread
-    // inherits the mask and the signals wait for sigwait below.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-
-    if (!vek_initialize()) {
-        std::fputs("vekhost: cannot initialise the library\n", stderr);
-        return 1;
-    }
-    // Facility file names resolve against VEK_ROOT_PATH, which
-    // vek_initialize sets when it is unset.
-    if (opts.trace != nullptr) vek_set_trace_facility(opts.trace);
-    if (opts.log != nullptr) vek_set_log_facility(opts.log);
-    if (!vek_load_config(opts.config)) {
-        std::fprintf(stderr, "vekhost: cannot load configuration '%s'\n", opts.config);
-        return stop_failed();
-    }
-    if (opts.env_file != nullptr && !vek_init_app(opts.env_file)) {
-        std::fprintf(stderr, "vekhost: cannot start the application from '%s'\n", opts.env_file);
-        return stop_failed();
-    }
-
-    int sig = 0;
-    sigwait(&stop_signals, &sig);
-    vek_trace("vekhost: signal %d, stopping", sig);
-    vek_terminate();
-    return 0;
+    return run(opts);
 }

@@ -44,7 +44,9 @@ public:
     virtual i_object_col* get_services() = 0;
     // Loads a module (once per path) and runs its entry. Candidates: the
     // path made absolute, then, for a relative path, each element of
-    // "PATH"; ".so" is appended when no file exists as named. Delivers
+    // "PATH", the running program's "../lib" and each element of
+    // "LD_LIBRARY_PATH"; ".so" is appended when no file exists as named.
+    // A failure's reason: vek_get_last_error. Delivers
     // "VEK_CORE_EVT_LOAD_LIBRARY" before and "VEK_CORE_EVT_POST_LOAD_LIBRARY"
     // after the module's entry, in the calling thread. The module handle, or
     // null.
@@ -171,6 +173,10 @@ VEK_API vek::env_config_reloader* vek_cast_env_config_reloader(vek::i_object* ob
 // Starts one package of kind `kind` in `engine` (no reference taken).
 // REQUIRES: `engine` is the calling thread's engine, or null (which fails).
 VEK_API bool vek_load_resource(const char* name, const char* kind, vek::i_script_engine* engine);
+// The start script vek_load_resource would run for package `name` of
+// `kind`, found as above; runs nothing. Heap text: caller frees with
+// free(). Null when there is none (traced; vek_get_last_error says why).
+VEK_API char* vek_find_start_script(const char* name, const char* kind);
 // Starts one plug-in or site in the calling thread's engine; the engine and
 // the script service are released before they return.
 VEK_API bool vek_load_plugin(const char* plugin_name);
@@ -183,6 +189,21 @@ VEK_API bool vek_load_site(const char* site_name);
 // before it stay started); false then. The engine is released on return,
 // so the variables scripts set in its namespace go with it.
 VEK_API bool vek_init_app(const char* env_path);
+
+// Why the last failing vek_load_config, i_core::load_library,
+// vek_load_environment or vek_init_app on this thread failed, in one line
+// without a newline (a file with its resolved path and the system's reason,
+// a library with every place looked, an entry that failed, a plug-in or
+// site that did not start). Meaningful right after such a call returned
+// failure; "" when none has failed on this thread. Owned by the library,
+// per thread: valid until this thread's next call of one of them.
+VEK_API const char* vek_get_last_error();
+// The file i_core::load_library would try first for `library_path`: the
+// first place in its search order where a file exists, with ".so" added
+// as it would add it. Loads nothing. Heap text: caller frees with free().
+// Null when there is none; vek_get_last_error then lists every place
+// looked.
+VEK_API char* vek_find_library(const char* library_path);
 
 // A background task. `run` is true when the task is to do its work, false
 // when it is only to give up what `args` owns (the library is stopping, or

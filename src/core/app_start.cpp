@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/last_error.h"
 #include "platform/env.h"
 #include "script/tcl_quote.h"
 #include "vek/core.h"
@@ -92,23 +93,24 @@ bool start_package(i_script_engine* engine, const char* kind, const char* name, 
     const std::string script = root + "/" + name + "/start.tcl";
     if (!engine->execute_file(script.c_str(), nullptr, nullptr)) {
         vek_log(0, "vek_load_%s('%s'). Error loading %s. %s", kind, name, kind, engine->get_error());
+        vek::set_last_error("%s '%s': %s: %s", kind, name, script.c_str(), engine->get_error());
         return false;
     }
     if (std::atoi(printed(engine, "puts $" + k + "_status").c_str()) != 0) return true;
     const std::string error = printed(engine, "puts $" + k + "_error");
     vek_log(0, "vek_load_%s('%s'). Error loading %s. %s", kind, name, kind, error.c_str());
+    vek::set_last_error("%s '%s': its start script reported failure: %s", kind, name, error.c_str());
     return false;
 }
 
-bool load_resource(const char* name, const char* kind, i_script_engine* engine)
+// Finds package `name` of `kind`: sets `*root` to the first root holding
+// its start.tcl. Traces the reason, and sets it as the thread's last
+// error, when there is none.
+bool locate_package(const char* name, const char* kind, std::string* root)
 {
-    if (engine == nullptr) {
-        vek_trace("vek_load_%s('%s'): Error fetching script engine. Check if vek_core library is loaded into core.",
-                  kind, shown(name));
-        return false;
-    }
     if (name == nullptr || *name == 0) {
         vek_trace("vek_load_%s: error loading %s with empty name", kind, kind);
+        vek::set_last_error("a %s with an empty name", kind);
         return false;
     }
     std::string upper(kind);
@@ -122,16 +124,33 @@ bool load_resource(const char* name, const char* kind, i_script_engine* engine)
     if (roots == nullptr) {
         vek_trace("vek_load_%s('%s'): Invalid %ss path pointed by environment variable '%s'", kind, name, kind,
                   var.c_str());
+        vek::set_last_error("%s '%s': %s is not a valid path", kind, name, var.c_str());
         return false;
     }
+    const std::string roots_shown(roots);
     std::vector<std::string> list = split(roots, ';');
     std::free(roots);
-    for (const std::string& root : list) {
-        const std::string script = root + "/" + name + "/start.tcl";
-        if (vek_file_exists(script.c_str())) return start_package(engine, kind, name, root);
+    for (const std::string& r : list) {
+        if (vek_file_exists((r + "/" + name + "/start.tcl").c_str())) {
+            *root = r;
+            return true;
+        }
     }
     vek_trace("vek_load_%s('%s'): Could not find %s directory.", kind, name, kind);
+    vek::set_last_error("%s '%s': no %s/start.tcl under %s", kind, name, name, roots_shown.c_str());
     return false;
+}
+
+bool load_resource(const char* name, const char* kind, i_script_engine* engine)
+{
+    if (engine == nullptr) {
+        vek_trace("vek_load_%s('%s'): Error fetching script engine. Check if vek_core library is loaded into core.",
+                  kind, shown(name));
+        vek::set_last_error("%s '%s': no script engine (is vek_core loaded into the core?)", kind, shown(name));
+        return false;
+    }
+    std::string root;
+    return locate_package(name, kind, &root) && start_package(engine, kind, name, root);
 }
 
 bool load_one(const char* name, const char* kind)
@@ -164,6 +183,8 @@ bool start_sites(i_script_engine* engine)
             first = false;
             if (vek_core() == nullptr || vek_core()->load_library("vek_http") == nullptr) {
                 vek_log(0, "Error: couldn`t load vek_http module into core.");
+                const std::string why = vek_get_last_error();
+                vek::set_last_error("the sites need vek_http: %s", why.c_str());
                 return false;
             }
         }
@@ -186,6 +207,18 @@ bool vek_load_resource(const char* name, const char* kind, vek::i_script_engine*
     } catch (...) {
         vek_trace("vek_load_%s('%s'): out of memory", kind, shown(name));
         return false;
+    }
+}
+
+char* vek_find_start_script(const char* name, const char* kind)
+{
+    vek::clear_last_error();
+    if (kind == nullptr) return nullptr;
+    try {
+        std::string root;
+        return locate_package(name, kind, &root) ? strdup((root + "/" + name + "/start.tcl").c_str()) : nullptr;
+    } catch (...) {
+        return nullptr;
     }
 }
 
@@ -221,6 +254,7 @@ bool vek_init_app(const char* env_path)
         return start_plugins(holder.engine()) && start_sites(holder.engine());
     } catch (...) {
         vek_trace("vek_init_app: out of memory");
+        vek::set_last_error("out of memory");
         return false;
     }
 }

@@ -5,8 +5,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "core/last_error.h"
 #include "platform/env.h"
+#include "platform/fs.h"
 #include "vek/core.h"
 #include "vek/util.h"
 #include "vek/xml.h"
@@ -87,9 +90,13 @@ bool drop_bad_priorities(const char* file, vek::i_object_col* libs)
         auto_ptr_t<vek::i_xml_node> lib = node_at(libs, i);
         int priority = 0;
         if (!lib.is_ok() || !applies_here(lib) || read_priority(lib, &priority)) continue;
-        vek_trace("vek_load_config(%s): library '%s': priority '%s' is out of range", file,
-                  lib->get_attribute("path"), lib->get_attribute("priority"));
-        if (std::atoi(lib->get_attribute("ignore_error")) == 0) ok = false;
+        vek_trace("vek_load_config(%s): library '%s': priority '%s' is out of range", file, lib->get_attribute("path"),
+                  lib->get_attribute("priority"));
+        if (std::atoi(lib->get_attribute("ignore_error")) == 0) {
+            vek::set_last_error("library '%s': priority '%s' is out of range", lib->get_attribute("path"),
+                                lib->get_attribute("priority"));
+            ok = false;
+        }
         auto_ptr_t<vek::i_xml_node> parent = lib->get_parent_node();
         if (parent.is_ok()) parent->remove_child(lib);
     }
@@ -131,7 +138,7 @@ bool load_libraries(const char* file, vek::i_xml_node* root, vek::i_xml_node* li
         auto_ptr_t<vek::i_xml_node> lib = pick_library(selected);
         if (!lib.is_ok()) return true;
         void* handle = vek_core()->load_library(lib->get_attribute("path"));
-        if (handle == nullptr && std::atoi(lib->get_attribute("ignore_error")) == 0) return false;
+        if (handle == nullptr && std::atoi(lib->get_attribute("ignore_error")) == 0) return false;  // its reason stays
         libraries->remove_child(lib);
         // A picked element that sits in a later "libraries" element would
         // be picked again for ever; taking it from its own parent ends that.
@@ -142,23 +149,49 @@ bool load_libraries(const char* file, vek::i_xml_node* root, vek::i_xml_node* li
     return true;
 }
 
+// Sets the reason a configuration file gave no document.
+void explain_unparsed(const char* path)
+{
+    char* absolute = vek_get_absolute_path(path);
+    const char* shown = absolute != nullptr ? absolute : path;
+    std::string problem = vek::platform::read_problem(shown);
+    if (problem.empty()) {
+        vek::set_last_error("configuration '%s' is not well-formed XML", shown);
+    } else {
+        vek::set_last_error("cannot read configuration '%s': %s", shown, problem.c_str());
+    }
+    std::free(absolute);
+}
+
 }  // namespace
 
 bool vek_load_config(const char* file_path)
 {
+    vek::clear_last_error();
     vek::i_core* core = vek_core();
-    if (core == nullptr) return false;
+    if (core == nullptr) {
+        vek::set_last_error("the library is not initialised");
+        return false;
+    }
     vek_trace("vek_load_config(%s)", file_path != nullptr ? file_path : "(null)");
 
     auto_ptr_t<vek::i_object> xml_svc = core->get_service("svc_xml");
     auto_ptr_t<vek::i_object> string_svc = core->get_service("svc_string");
     vek::i_xml_proc* xml = vek_cast_i_xml_proc(xml_svc);
     vek::i_string_proc* proc = vek_cast_i_string_proc(string_svc);
-    if (xml == nullptr || proc == nullptr || file_path == nullptr) return false;
+    if (xml == nullptr || proc == nullptr || file_path == nullptr) {
+        vek::set_last_error(file_path == nullptr ? "no configuration file given"
+                                                 : "the services svc_xml and svc_string are not registered");
+        return false;
+    }
 
     char* processed = proc->process(file_path, nullptr);
-    if (processed == nullptr) return false;
+    if (processed == nullptr) {
+        vek::set_last_error("configuration '%s': its name cannot be expanded", file_path);
+        return false;
+    }
     auto_ptr_t<vek::i_xml_node> root = xml->parse_file(processed);
+    if (!root.is_ok()) explain_unparsed(processed);
     std::free(processed);
     if (!root.is_ok()) return false;
 

@@ -18,6 +18,7 @@ void core::start_threads()
 
 void core::tick_loop(void*)
 {
+    log_set_ticking(true);
     while (thread_running()) {
         unsigned int now = platform::now_seconds();
         if (now != last_tick()) {
@@ -28,6 +29,7 @@ void core::tick_loop(void*)
         log_flush_files();
         platform::sleep_ms(50);
     }
+    log_set_ticking(false);
 }
 
 void core::watch_loop(void*)

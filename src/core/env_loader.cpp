@@ -63,8 +63,8 @@ void parse_env_text(const char* text, std::size_t length, const std::function<vo
         const char* line = text + start;
         const char* hash = static_cast<const char*>(std::memchr(line, '#', end - start));
         try {
-            parse_line(line, hash != nullptr ? static_cast<std::size_t>(hash - line) : end - start, number, buf,
-                       apply, skip);
+            parse_line(line, hash != nullptr ? static_cast<std::size_t>(hash - line) : end - start, number, buf, apply,
+                       skip);
         } catch (const std::bad_alloc&) {
             // Only this line is lost.
         }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/env_loader.h"
+#include "core/last_error.h"
 #include "object/cast_impl.h"
 #include "object/interface_query.h"
 #include "platform/env.h"
@@ -180,9 +181,21 @@ void env_config_reloader::check_file(i_named_string* entry)
 
 bool vek_load_environment(const char* path)
 {
-    if (path == nullptr) return false;
+    vek::clear_last_error();
+    if (path == nullptr) {
+        vek::set_last_error("no environment file given");
+        return false;
+    }
     vek_trace("vek_load_environment('%s')", path);
-    if (!vek::apply_env_file(path)) return false;
+    if (!vek::apply_env_file(path)) {
+        char* absolute = vek_get_absolute_path(path);
+        const char* shown = absolute != nullptr ? absolute : path;
+        std::string problem = vek::platform::read_problem(shown);
+        vek::set_last_error("cannot read environment file '%s': %s", shown,
+                            problem.empty() ? "its variables could not be set" : problem.c_str());
+        std::free(absolute);
+        return false;
+    }
 
     vek::i_core* core = vek_core();
     auto_ptr_t<vek::i_object> svc = core->get_service(vek::k_service_name);

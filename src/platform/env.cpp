@@ -302,5 +302,14 @@ bool current_dir(char* buf, std::size_t size)
     return ::getcwd(buf, size) != nullptr;
 }
 
+std::string program_dir()
+{
+    char path[4096];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "";
+    std::string dir(path, static_cast<std::size_t>(n));
+    return dir.substr(0, dir.rfind('/'));
+}
+
 }  // namespace platform
 }  // namespace vek

@@ -20,6 +20,7 @@
 #define VEK_PLATFORM_ENV_H
 
 #include <cstddef>
+#include <string>
 
 namespace vek {
 namespace platform {
@@ -52,6 +53,10 @@ public:
 // Writes the current directory into buf. False when it cannot be read or
 // does not fit.
 bool current_dir(char* buf, std::size_t size);
+
+// The directory of the running program's file ("" when it cannot be
+// read), e.g. "/opt/app/bin".
+std::string program_dir();
 
 }  // namespace platform
 }  // namespace vek

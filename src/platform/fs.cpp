@@ -1,9 +1,13 @@
 #include "platform/fs.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace vek {
 namespace platform {
@@ -36,6 +40,16 @@ entry_kind path_kind(const char* path)
     struct stat st;
     if (::stat(path, &st) != 0) return entry_kind::none;
     return S_ISDIR(st.st_mode) ? entry_kind::directory : entry_kind::file;
+}
+
+std::string read_problem(const char* path)
+{
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    struct stat st;
+    int err = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+    ::close(fd);
+    return err != 0 ? std::strerror(err) : "";
 }
 
 bool file_mtime(const char* path, unsigned int* mtime)

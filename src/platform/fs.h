@@ -14,6 +14,10 @@ enum class entry_kind { none, file, directory };
 // What exists at `path` (symbolic links followed).
 entry_kind path_kind(const char* path);
 
+// Why the file at `path` cannot be read: the system's text ("No such file
+// or directory", "Permission denied", "Is a directory"); "" when it can.
+std::string read_problem(const char* path);
+
 // True when `path` itself is a symbolic link.
 bool is_link(const char* path);
 

@@ -346,13 +346,33 @@ TEST_F(LibraryTest, ModulesLoadByTheEntryProtocolAndStayListedUntilTerminate)
     for (const char* leaf : {"anon.so.so", "anon.SO.so"}) fs::create_symlink(k_dir + "/mod_anon.so", root / leaf);
     std::ofstream(root / "bad.so") << "not a shared object\n";
     EXPECT_TRUE(vek_core()->load_library(nullptr) == nullptr && load("") == nullptr && load("bad") == nullptr);
+    EXPECT_EQ(std::string(vek_get_last_error()).rfind("library 'bad': cannot load " + root.string() + "/bad.so: ", 0),
+              0u);
     void* h = load("mod_full");
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(load(so), h);
     const std::pair<std::string, bool> loads[] = {{"mod_no_init", true}, {"mod_false", false}, {"mod_throw", false},
                                                   {"mod_anon", true},    {"mod_false", true},  {"anon.SO", true},
                                                   {"anon.so", false}};
-    for (const auto& l : loads) EXPECT_EQ(load(l.first) != nullptr, l.second) << l.first;
+    vek_test::env_guard ld_guard{"LD_LIBRARY_PATH"};
+    unsetenv("LD_LIBRARY_PATH");
+    lines reasons;
+    for (const auto& l : loads) {
+        EXPECT_EQ(load(l.first) != nullptr, l.second) << l.first;
+        if (!l.second) reasons.push_back(vek_get_last_error());
+    }
+    EXPECT_EQ(reasons,
+              (lines{"library 'mod_false': the entry of 'mod_false' (" + k_dir + "/mod_false.so) reported failure",
+                     "library 'mod_throw': the entry of 'mod_throw' (" + k_dir + "/mod_throw.so) threw: no database",
+                     "library 'anon.so' not found; looked for: " + root.string() + "/anon.so, /nonexistent/anon.so, " +
+                         k_dir + "/anon.so, " + VEK_TEST_PROGRAM_DIR + "/../lib/anon.so"}));
+    // After the places above: the program's ../lib, then LD_LIBRARY_PATH.
+    fs::create_directories(root / "ld");
+    fs::create_symlink(so, root / "ld/ldmod.so");
+    setenv("LD_LIBRARY_PATH", (root / "ld").c_str(), 1);
+    char* found = vek_find_library("ldmod");
+    EXPECT_EQ(found != nullptr ? std::string(found) : "", (root / "ld/ldmod.so").string());
+    std::free(found);
     setenv("PATH", root.c_str(), 1);
     EXPECT_EQ(load(abs), nullptr);
     EXPECT_EQ(rec.seen, (lines{"load:mod_full|1.2.3|" + so + "|0", "post:mod_full|1.2.3|" + so + "|0|svc",
