@@ -147,7 +147,7 @@ TEST_F(TclBindingTest, EnginesAndPlainInterpretersRefuseForgedRelabelledAndStale
                            "set s [vek_create_string safe]; list [package present vek_core] [$s get_value] "
                            "[vek_release_orig $s] [interp issafe] $swig_runtime_data_type_pointer2"),
                   TCL_OK);
-        EXPECT_STREQ(Tcl_GetStringResult(safe), "0.0 safe {} 1 00000000deadbeef");
+        EXPECT_STREQ(Tcl_GetStringResult(safe), "3.18.0152 safe {} 1 00000000deadbeef");
         Tcl_DeleteInterp(plain);
 
         // Then the thread's own engine.

@@ -21,7 +21,7 @@ int table_cmd(ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]
 int Vek_core_Init(Tcl_Interp* interp)
 {
     if (interp == nullptr) return TCL_ERROR;
-    if (Tcl_PkgProvide(interp, "vek_core", "0.0") != TCL_OK) return TCL_ERROR;
+    if (Tcl_PkgProvide(interp, VEK_CORE_LIBRARY_NAME, VEK_CORE_LIBRARY_VERSION) != TCL_OK) return TCL_ERROR;
     vek::tcl::share_type_table(interp);
     for (int i = 0; i < vek::tcl::k_command_count; ++i) {
         const vek::tcl::command_def* def = vek::tcl::k_commands[i];
