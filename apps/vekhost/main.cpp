@@ -19,12 +19,13 @@ namespace {
 
 using namespace vekhost;
 
+int stop(int code);
+
 // Takes the library down after a failed step, with its reason.
 int fail(const std::string& reason)
 {
     std::fprintf(stderr, "vekhost: %s\n", reason.c_str());
-    vek_terminate();
-    return k_failed;
+    return stop(k_failed);
 }
 
 // "" when the facility can be written (or is a standard stream); the
@@ -40,6 +41,49 @@ std::string facility_problem(const char* what, const std::string& facility)
     }
     return std::string("cannot write the ") + what + " file '" + (path != nullptr ? path.get() : facility) +
            "': " + std::strerror(errno);
+}
+
+// The live status as XML text; "" without one.
+std::string status_text()
+{
+    auto_ptr_t<vek::i_xml_node> status = vek_get_status();
+    char* xml = status.is_ok() ? status->get_xml(true) : nullptr;
+    std::string text = xml != nullptr ? xml : "";
+    std::free(xml);
+    return text;
+}
+
+// Replaces `path` with the status whole, so a reader never sees half of it.
+bool write_status_file(const std::string& path)
+{
+    const std::string part = path + ".part";
+    return vek_write_file(part.c_str(), status_text().c_str()) && std::rename(part.c_str(), path.c_str()) == 0;
+}
+
+// The status to the trace, one line of its XML per trace line.
+void trace_status()
+{
+    std::string text = status_text();
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        vek_trace("vekhost: status: %.*s", static_cast<int>(end - start), text.c_str() + start);
+        start = end + 1;
+    }
+}
+
+// Ends the library. Threads that outlive the shutdown's wait are named on
+// standard error, and the process ends at once with k_stuck rather than
+// wait for them for ever.
+int stop(int code)
+{
+    vek_terminate();
+    char* left = vek_get_thread_report();
+    if (left == nullptr) return code;
+    std::fprintf(stderr, "vekhost: the shutdown did not finish; still running: %s\n", left);
+    std::free(left);
+    std::fflush(nullptr);
+    std::_Exit(k_stuck);
 }
 
 // Opens the trace and log files again under their names (after a log
@@ -58,7 +102,7 @@ int run(const options& opts)
     // inherits the mask and the signals wait for sigwait below.
     sigset_t signals;
     sigemptyset(&signals);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, sig);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, sig);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     if (!vek_initialize()) {
@@ -87,17 +131,22 @@ int run(const options& opts)
         if (!vek_init_app(env.c_str())) return fail(vek_get_last_error());
     }
 
+    const std::string status_file = opts.status_file.empty() ? "" : from_working_dir(opts.status_file);
+    const timespec every{static_cast<time_t>(opts.status_every), 0};
     for (;;) {
-        int sig = 0;
-        sigwait(&signals, &sig);
-        if (sig != SIGHUP) {
+        if (!status_file.empty() && !write_status_file(status_file))
+            std::fprintf(stderr, "vekhost: warning: cannot write the status file '%s'\n", status_file.c_str());
+        int sig = sigtimedwait(&signals, nullptr, status_file.empty() ? nullptr : &every);
+        if (sig == SIGHUP) {
+            reopen_facilities();
+        } else if (sig == SIGUSR1) {
+            trace_status();
+        } else if (sig > 0) {
             vek_trace("vekhost: signal %d, stopping", sig);
             break;
         }
-        reopen_facilities();
     }
-    vek_terminate();
-    return k_ok;
+    return stop(k_ok);
 }
 
 }  // namespace

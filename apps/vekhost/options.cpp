@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace vekhost {
@@ -20,6 +21,8 @@ const char* const k_usage =
     "                      \"stderr\" or a path, relative paths under\n"
     "                      VEK_ROOT_PATH)\n"
     "  --log FILE          write the log to FILE (as --trace)\n"
+    "  --status-file FILE  write the live status to FILE every N seconds\n"
+    "  --status-every N    seconds between status files (default 10)\n"
     "  --check             check CONFIG.xml and ENV_FILE, load nothing, and\n"
     "                      report what a run would do\n"
     "  -h, --help          print this text\n"
@@ -27,10 +30,12 @@ const char* const k_usage =
     "  --                  end of options\n"
     "\n"
     "Signals: SIGINT and SIGTERM stop the host; SIGHUP reopens the trace\n"
-    "and log files (for log rotation).\n"
+    "and log files (for log rotation); SIGUSR1 writes the live status to\n"
+    "the trace.\n"
     "\n"
     "Exit codes: 0 success; 1 a failure (the reason is on standard error);\n"
-    "2 a usage error; 3 --check found only warnings.\n";
+    "2 a usage error; 3 --check found only warnings; 4 threads still ran\n"
+    "when the shutdown's wait ended (they are named on standard error).\n";
 
 namespace {
 
@@ -81,6 +86,17 @@ command parse_options(int argc, char** argv, options& opts, std::string& error)
             target = &opts.trace;
         } else if (is_option(arg, "--log")) {
             target = &opts.log;
+        } else if (is_option(arg, "--status-file")) {
+            target = &opts.status_file;
+        } else if (is_option(arg, "--status-every")) {
+            const char* value = option_value(argc, argv, i, "--status-every", error);
+            char* end = nullptr;
+            unsigned long n = value != nullptr ? std::strtoul(value, &end, 10) : 0;
+            if (value == nullptr || end == value || *end != 0 || n == 0 || n > 86400) {
+                error = "option '--status-every' needs a number of seconds from 1 to 86400";
+                return command::usage_error;
+            }
+            opts.status_every = static_cast<unsigned int>(n);
         } else {
             error = std::string("unknown option '") + arg + "'";
             return command::usage_error;

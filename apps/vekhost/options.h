@@ -7,13 +7,15 @@
 namespace vekhost {
 
 // Exit codes, as --help lists them.
-enum exit_code { k_ok = 0, k_failed = 1, k_usage_error = 2, k_warnings = 3 };
+enum exit_code { k_ok = 0, k_failed = 1, k_usage_error = 2, k_warnings = 3, k_stuck = 4 };
 
 struct options {
     std::string trace;  // empty: the library's default
     std::string log;
     std::string config;
     std::string env_file;
+    std::string status_file;         // empty: none
+    unsigned int status_every = 10;  // seconds between status files
     bool check = false;
 };
 

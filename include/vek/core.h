@@ -216,6 +216,17 @@ typedef void (*vek_bg_task)(bool run, void* args, unsigned int size);
 // `run` false (and the caller's own block when no copy exists yet).
 VEK_API void vek_bg_thread(vek_bg_task task, const void* args, unsigned int size);
 
+// Names the calling library thread's role ("http worker") in the status
+// snapshot and in vek_terminate's report of threads that do not end.
+// `role` must stay valid while the thread runs (a literal); a thread the
+// library did not make is not listed and the call does nothing.
+VEK_API void vek_set_thread_role(const char* role);
+// The library's threads still alive, one entry each, ';'-separated: the
+// role, and what it is doing with for how long ("delivery: event
+// 'APP_EVT' for 12.0 s"). Null when none is alive. Heap text: caller
+// frees with free(). After vek_terminate, what kept it from ending.
+VEK_API char* vek_get_thread_report();
+
 // The module entry protocol, as this library answers it.
 extern "C" {
 VEK_API void vek_library_entry();

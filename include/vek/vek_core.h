@@ -8,6 +8,7 @@
 #include "vek/export.h"
 #include "vek/object.h"
 #include "vek/script.h"
+#include "vek/status.h"
 #include "vek/streams.h"
 #include "vek/util.h"
 #include "vek/xml.h"

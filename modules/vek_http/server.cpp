@@ -94,7 +94,26 @@ bool server::get_interface(const char* iface_name, void** pp_obj)
         *pp_obj = this;
         return true;
     }
+    if (iface_name != nullptr && std::strcmp(iface_name, "i_status_source") == 0) {
+        *pp_obj = static_cast<i_status_source*>(this);
+        return true;
+    }
     return object::get_interface(iface_name, pp_obj);
+}
+
+void server::add_status(i_xml_node* status)
+{
+    i_core* core = vek_core();
+    auto_ptr_t<i_object> svc = core != nullptr ? core->get_service("svc_xml") : nullptr;
+    i_xml_proc* xml = vek_cast_i_xml_proc(svc);
+    auto_ptr_t<i_xml_node> http = xml != nullptr ? xml->create_node("http") : nullptr;
+    if (!http.is_ok() || !status->add_child(http)) return;
+    const std::pair<const char*, std::string> values[] = {{"address", m_config.address},
+                                                          {"port", std::to_string(m_config.port)},
+                                                          {"workers", std::to_string(get_threads_count())},
+                                                          {"requests", std::to_string(m_requests.load())},
+                                                          {"connections", std::to_string(m_connections.load())}};
+    for (const auto& [name, value] : values) http->set_attribute(name, value.c_str());
 }
 
 server* server::find()
@@ -204,6 +223,7 @@ bool server::add_static(const std::string& prefix, const std::string& directory)
 void server::worker(void* arg)
 {
     auto* slot = static_cast<daemon_slot*>(arg);
+    vek_set_thread_role("http worker");
     worker_state state;
     i_core* core = vek_core();
     state.scripts = vek_cast_i_script_service(core != nullptr ? core->get_service("svc_script") : nullptr);

@@ -14,6 +14,9 @@
 // back. The destructor waits for the workers, then stops the daemons,
 // closing open connections.
 //
+// In the live status it is <http>: address, port, workers, requests
+// answered and connections open.
+//
 // Thread safety: safe for concurrent use.
 #ifndef VEK_HTTP_SERVER_H
 #define VEK_HTTP_SERVER_H
@@ -43,7 +46,7 @@ struct upload;
 // handler's call), or null.
 request* current_request();
 
-class server : public object, public thread_creator {
+class server : public object, public thread_creator, public virtual i_status_source {
 public:
     // Starts a server and registers it as "svc_http". False (with a log
     // line naming the cause) when it cannot listen or start its threads.
@@ -59,6 +62,8 @@ public:
     void renew_engines() { ++m_generation; }
     unsigned long long requests() const { return m_requests.load(); }
     unsigned int connections() const { return m_connections.load(); }
+    // The <http> element of the live status.
+    void add_status(i_xml_node* status) override;
 
 private:
     explicit server(const http_config& config);

@@ -104,7 +104,9 @@ void run_pending(slot* s, std::unique_lock<std::mutex>& held)
     unsigned int size = s->size;
     s->args = nullptr;
     held.unlock();
+    thread_set_task(reinterpret_cast<const void*>(task));
     task(vek_is_running(), args, size);
+    thread_set_task(nullptr);
     std::free(args);
     held.lock();
 }
@@ -113,6 +115,7 @@ void pool_thread(void* arg)
 {
     auto* s = static_cast<slot*>(arg);
     platform::on_thread_exit(count_thread_out, nullptr);
+    thread_register("pool");
     std::unique_lock<std::mutex> held(s->lock);
     for (;;) {
         if (s->pending) {
@@ -135,6 +138,7 @@ void pool_thread(void* arg)
         s->wake.wait_for(held, std::chrono::milliseconds(100));
     }
     delete s;
+    thread_unregister();
     platform::exit_thread();
 }
 

@@ -105,6 +105,14 @@ i_object_col* core::get_services()
     return col;
 }
 
+std::vector<std::string> core::service_names()
+{
+    std::vector<std::string> names;
+    mutex_locker lock(this);
+    for (auto& entry : m_services) names.push_back(entry.first);
+    return names;
+}
+
 i_object_col* core::get_libraries()
 {
     object_col* col = new_col();

@@ -50,6 +50,8 @@ public:
     void release_services();
     // No reference added; owned by the core.
     object_col* libraries() { return m_libraries; }
+    // The registered service names, in ascending order.
+    std::vector<std::string> service_names();
     object_col* streams() { return m_streams; }
     unsigned int last_tick() { return m_last_tick.load(std::memory_order_relaxed); }
     void set_last_tick(unsigned int tick) { m_last_tick.store(tick, std::memory_order_relaxed); }

@@ -2,6 +2,7 @@
 #include "core/core.h"
 #include "core/log.h"
 #include "core/time_zone.h"
+#include "object/thread_count.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
 #include "vek/events.h"
@@ -18,6 +19,7 @@ void core::start_threads()
 
 void core::tick_loop(void*)
 {
+    thread_set_role("tick");
     log_set_ticking(true);
     while (thread_running()) {
         unsigned int now = platform::now_seconds();
@@ -34,6 +36,7 @@ void core::tick_loop(void*)
 
 void core::watch_loop(void*)
 {
+    thread_set_role("stream watch");
     while (thread_running() && vek_is_running()) {
         serve_streams();
         platform::sleep_ms(100);

@@ -1,9 +1,11 @@
 // Start-up and shut-down of the library, and its own module entry.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "core/core.h"
@@ -71,15 +73,36 @@ void register_new(const char* svc_type)
     if (svc != nullptr) vek::the_core()->register_service(svc, svc_type);
 }
 
-// Waits up to 10 wall-clock seconds for the library's threads to end.
+// What the library's threads still running are doing, for the shutdown's
+// report: "tick; delivery: event 'X' for 12.0 s; ...".
+std::string running_threads()
+{
+    std::string text;
+    char seconds[32];
+    for (const vek::thread_view& t : vek::thread_snapshot()) {
+        text += (text.empty() ? "" : "; ") + t.role;
+        if (t.activity.empty()) continue;
+        std::snprintf(seconds, sizeof seconds, " for %.1f s", t.seconds);
+        text += ": " + t.activity + seconds;
+    }
+    return text;
+}
+
+// Waits up to 10 wall-clock seconds for the library's threads to end,
+// naming once a second those still running.
 void await_threads()
 {
     int count = vek::thread_count_get();
     if (count == 0) return;
     vek_trace("vek_terminate: awaiting for thread to be finished (%d)", count);
     unsigned int start = vek::platform::now_seconds();
+    unsigned int reported = start;
     while (vek::thread_count_get() != 0 && vek::platform::now_seconds() - start <= 10) {
-        vek::platform::sleep_ms(300);
+        vek::platform::sleep_ms(100);
+        if (vek::platform::now_seconds() != reported && vek::thread_count_get() != 0) {
+            reported = vek::platform::now_seconds();
+            vek_trace("vek_terminate: still running: %s", running_threads().c_str());
+        }
     }
     vek_trace("vek_terminate: threads left: %d", vek::thread_count_get());
 }
@@ -143,6 +166,7 @@ const char* vek_library_version()
 
 void vek_terminate()
 {
+    const auto started = std::chrono::steady_clock::now();
     vek_trace("vek_terminate()");
     vek::core* c = vek::the_core();
     if (c == nullptr) return;
@@ -160,8 +184,31 @@ void vek_terminate()
 
     await_threads();
     delete c;
-    for (void* module : modules) vek::platform::unload_module(module);
+    // A thread still running may be inside a module: its code stays mapped.
+    if (vek::thread_count_get() == 0) {
+        for (void* module : modules) vek::platform::unload_module(module);
+    } else {
+        vek_trace("vek_terminate: modules stay loaded while %d thread(s) still run", vek::thread_count_get());
+    }
+    vek_trace("vek_terminate: done in %.3f s",
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     vek::log_close_files();
+}
+
+char* vek_get_thread_report()
+{
+    if (vek::thread_count_get() == 0) return nullptr;
+    try {
+        std::string text = running_threads();
+        return strdup(text.empty() ? "unregistered thread(s)" : text.c_str());
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void vek_set_thread_role(const char* role)
+{
+    if (role != nullptr) vek::thread_set_role(role);
 }
 
 unsigned int vek_get_curr_time()

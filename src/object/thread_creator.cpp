@@ -26,7 +26,9 @@ void thread_entry(void* arg)
     platform::on_thread_exit(count_thread_out, nullptr);
     // start_thread may delete the object (auto-delete thread); the record
     // stays ours.
+    thread_register("thread");
     info->obj->start_thread(info);
+    thread_unregister();
     std::free(info);
     platform::exit_thread();
 }

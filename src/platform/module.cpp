@@ -3,6 +3,11 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <cxxabi.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 namespace vek {
 namespace platform {
 
@@ -30,6 +35,32 @@ void* module_symbol(void* module, const char* name)
 void unload_module(void* module)
 {
     dlclose(module);
+}
+
+std::string code_name(const void* address)
+{
+    Dl_info info{};
+    char text[64];
+    std::snprintf(text, sizeof text, "%p", address);
+    if (dladdr(address, &info) == 0) return text;
+    std::string name;
+    if (info.dli_sname != nullptr) {
+        int status = 0;
+        char* plain = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
+        name = status == 0 && plain != nullptr ? plain : info.dli_sname;
+        std::free(plain);
+    } else {
+        // Not exported: the offset in its file, for addr2line.
+        std::snprintf(
+            text, sizeof text, "+0x%zx",
+            static_cast<size_t>(static_cast<const char*>(address) - static_cast<const char*>(info.dli_fbase)));
+        name = text;
+    }
+    if (info.dli_fname != nullptr) {
+        const char* slash = std::strrchr(info.dli_fname, '/');
+        name += std::string(" in ") + (slash != nullptr ? slash + 1 : info.dli_fname);
+    }
+    return name;
 }
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 #ifndef VEK_PLATFORM_MODULE_H
 #define VEK_PLATFORM_MODULE_H
 
+#include <string>
+
 namespace vek {
 namespace platform {
 
@@ -13,6 +15,10 @@ void* load_module(const char* path, const char** error);
 // lookup would find in the libraries the module depends on do not count.
 void* module_symbol(void* module, const char* name);
 void unload_module(void* module);
+// The name of the function at `address`: its demangled symbol and the
+// module's file name ("vek::core::tick_loop(void*) in vek_core.so"), or
+// the address in hex when the loader cannot tell.
+std::string code_name(const void* address);
 
 }  // namespace platform
 }  // namespace vek

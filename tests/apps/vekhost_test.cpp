@@ -104,11 +104,15 @@ TEST_F(VekhostTest, ArgumentsAndFailedStepsGiveUsageOrOneLineReasons)
 
     // Without a tick nothing flushes the trace but the writer: each line
     // is there at once. SIGHUP opens the file again after a rotation.
-    pid_t pid = start("--trace trace.txt ok.xml");
+    pid_t pid = start("--trace trace.txt --status-file st.xml --status-every 1 ok.xml");
     EXPECT_TRUE(traced({"vek_load_config(" + d + "ok.xml)"}));
     fs::rename(dir / "trace.txt", dir / "trace.1");
     kill(pid, SIGHUP);
     EXPECT_TRUE(traced({"vekhost: SIGHUP, trace and log files reopened"}));
+    // The live status: to the trace on SIGUSR1, to the file every second.
+    kill(pid, SIGUSR1);
+    EXPECT_TRUE(traced({"vekhost: status: </status>"}));
+    EXPECT_EQ(vek_test::read_text(dir / "st.xml").rfind("<status time=\"", 0), 0u);
     kill(pid, SIGINT);
     EXPECT_EQ(finish(pid), 0);
 }

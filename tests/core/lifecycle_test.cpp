@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -35,8 +36,30 @@ std::string terminate_traced()
     std::fflush(stdout);
     std::istringstream in(testing::internal::GetCapturedStdout());
     std::string out;
-    for (std::string line; std::getline(in, line);) out += (line.size() > 21 ? line.substr(21) : line) + "\n";
+    for (std::string line; std::getline(in, line);) {
+        line.erase(0, 21);
+        if (line.rfind("vek_terminate: done in ", 0) == 0) line = "vek_terminate: done";
+        out += line + "\n";
+    }
     return out;
+}
+
+std::atomic<bool> g_release{false};
+
+// A pool task that does not return until the test lets it (30 s at most).
+void held_task(bool, void*, unsigned int)
+{
+    for (int i = 0; i < 3000 && !g_release; ++i) sleepms(10);
+}
+
+// The live status as text.
+std::string status_xml()
+{
+    auto_ptr_t<vek::i_xml_node> status = vek_get_status();
+    char* xml = status.is_ok() ? status->get_xml(false) : nullptr;
+    std::string text = xml != nullptr ? xml : "";
+    std::free(xml);
+    return text;
 }
 
 }  // namespace
@@ -80,10 +103,50 @@ TEST(LifecycleTest, ACoreStartsOnceHoldsWhatItOwnsAndEndsInOrder)
     auto_ptr_t<recorded> kept = new recorded("kept");
     kept->addref();
     ASSERT_TRUE(vek_core()->register_service(kept, "svc_kept"));
-    EXPECT_EQ(terminate_traced(), "vek_terminate()\ncore: releasing services...\ncore: services released.\n");
+    EXPECT_EQ(terminate_traced(),
+              "vek_terminate()\ncore: releasing services...\ncore: services released.\nvek_terminate: done\n");
     EXPECT_EQ(g_destroyed, (std::vector<std::string>{"env_config_reloader", "svc_encrypt", "svc_md5_encoder",
                                                      "svc_string", "svc_xml"}));
     EXPECT_EQ(count_of(kept), 1);
+}
+
+// The status shows the library's threads at work; a task that does not
+// return is named while the shutdown waits, its module stays loaded, and
+// it is reported until it ends.
+TEST(LifecycleTest, StatusShowsThreadsAtWorkAndTheShutdownNamesOneThatHangs)
+{
+    vek_test::quiet_trace();
+    ASSERT_TRUE(vek_initialize());
+    vek_library_entry();
+    g_release = false;
+    vek_bg_thread(held_task, nullptr, 0);
+    std::string xml;
+    EXPECT_TRUE(vek_test::wait_for(
+        [&] {
+            return (xml = status_xml()).find("<thread role=\"pool\" state=\"busy\" doing=\"task ") != std::string::npos;
+        },
+        5000))
+        << xml;
+    for (const char* part : {" in core_tests\" for=\"", "<thread role=\"tick\" state=\"idle\"/>",
+                             "<thread role=\"stream watch\" state=\"idle\"/>", "<service name=\"svc_event\"/>"})
+        EXPECT_NE(xml.find(part), std::string::npos) << part << " in " << xml;
+    vek_test::trace_to_stdout();
+    const std::string out = terminate_traced();  // waits its 10 s
+    EXPECT_NE(out.find("\nvek_terminate: still running: pool: task "), std::string::npos) << out;
+    EXPECT_NE(out.find("\nvek_terminate: modules stay loaded while 1 thread(s) still run\nvek_terminate: done\n"),
+              std::string::npos)
+        << out;
+    char* left = vek_get_thread_report();
+    EXPECT_EQ(std::string(left != nullptr ? left : "").rfind("pool: task ", 0), 0u);
+    std::free(left);
+    g_release = true;
+    EXPECT_TRUE(vek_test::wait_for(
+        [] {
+            char* l = vek_get_thread_report();
+            std::free(l);
+            return l == nullptr;
+        },
+        5000));
 }
 
 // Without "VEK_ROOT_PATH" the root is the current directory, backslashes

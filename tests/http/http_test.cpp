@@ -146,6 +146,19 @@ TEST_F(HttpTest, CppHandlersLimitsPipelinedRequestsAndManyClientsAtOnce)
         });
     for (auto& t : clients) t.join();
     EXPECT_EQ(right, 200);
+    auto_ptr_t<vek::i_xml_node> status = vek_get_status();
+    auto_ptr_t<vek::i_xml_node> http = status->select_single_node("http");
+    ASSERT_TRUE(http.is_ok());
+    EXPECT_GE(std::atoi(http->get_attribute("requests")), 204);
+    EXPECT_GE(std::atoi(http->get_attribute("connections")), 1);  // the slow one
+    auto_ptr_t<vek::i_object_col> threads = status->select_nodes("threads/thread");
+    int workers = 0;
+    for (unsigned int i = 0; threads.is_ok() && i < threads->get_count(); ++i)
+        workers +=
+            std::string(
+                vek_cast_i_xml_node(auto_ptr_t<vek::i_object>(threads->get_item_by_pos(i)))->get_attribute("role")) ==
+            "http worker";
+    EXPECT_EQ(workers, 2);
     // Sending a byte now and then does not stretch the request timeout.
     bool gone = false;
     for (int i = 0; i < 50 && !gone; ++i) {

@@ -444,3 +444,5 @@ function vek_iconv_to_utf16 heap_utf16 {text data}
 function vek_iconv_from_utf16 heap_text {utf16 data}
 function vek_register_stream void {obj:i_stream stream}
 function vek_create_bin_parser obj:i_bin_parser -owned {data data} {uint data_size} {bool copy false}
+function vek_get_status obj:i_xml_node -owned
+function vek_get_last_error text
