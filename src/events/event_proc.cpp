@@ -2,7 +2,6 @@
 
 #include <cxxabi.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -110,92 +109,34 @@ unsigned int event_proc::get_event_type(const char* event_type_string)
 void event_proc::install_handler(unsigned int event_type, long long object_id, i_event_handler* handler,
                                  vek_event_function callback)
 {
-    queue_change(m_pending_installs, event_type, object_id, handler, callback);
+    queue_change(true, event_type, object_id, handler, callback);
 }
 
 void event_proc::uninstall_handler(unsigned int event_type, long long object_id, i_event_handler* handler,
                                    vek_event_function callback)
 {
-    queue_change(m_pending_uninstalls, event_type, object_id, handler, callback);
+    queue_change(false, event_type, object_id, handler, callback);
 }
 
-void event_proc::queue_change(record_list& pending, unsigned int event_type, long long object_id,
-                              i_event_handler* handler, vek_event_function callback)
+void event_proc::queue_change(bool install, unsigned int event_type, long long object_id, i_event_handler* handler,
+                              vek_event_function callback)
 {
     if (event_type == 0 || handler == nullptr) return;
     handler_record rec{object_id, event_type, handler, static_cast<i_object*>(handler), callback};
-    mutex_locker lock(&m_handler_lock);
-    try {
-        pending.push_back(rec);
-    } catch (const std::bad_alloc&) {
+    if (!(install ? m_handlers.queue_install(rec) : m_handlers.queue_uninstall(rec))) {
         vek_trace("event_proc: out of memory, handler change for event type %u dropped", event_type);
     }
-}
-
-void event_proc::apply_pending()
-{
-    mutex_locker lock(&m_handler_lock);
-    if (m_pending_installs.empty() && m_pending_uninstalls.empty()) return;
-    for (const handler_record& rec : m_pending_installs) {
-        try {
-            m_handlers[rec.event_type].push_back(rec);
-        } catch (const std::bad_alloc&) {
-            vek_trace("event_proc: out of memory, handler for event type %u not installed", rec.event_type);
-        }
-    }
-    m_pending_installs.clear();
-    for (const handler_record& rec : m_pending_uninstalls) {
-        auto found = m_handlers.find(rec.event_type);
-        if (found == m_handlers.end()) continue;
-        record_list& list = found->second;
-        auto match = std::find_if(list.begin(), list.end(), [&rec](const handler_record& r) {
-            return r.object_id == rec.object_id && r.handler == rec.handler && r.callback == rec.callback;
-        });
-        // The type's list stays in the map even when it empties.
-        if (match != list.end()) list.erase(match);
-    }
-    m_pending_uninstalls.clear();
-    ++m_handlers_version;
-}
-
-bool event_proc::pick_next(unsigned int type, long long id, delivery& state, handler_record* picked)
-{
-    mutex_locker lock(&m_handler_lock);
-    apply_pending();
-    auto found = m_handlers.find(type);
-    if (found == m_handlers.end()) return false;
-    const record_list& list = found->second;
-    bool resume = state.resumable && state.version == m_handlers_version && state.type == type && state.id == id;
-    std::size_t i = resume ? state.next : list.size();
-    while (i > 0) {
-        const handler_record& rec = list[--i];
-        if (rec.object_id != id && rec.object_id != 0) continue;
-        bool done = std::any_of(state.called.begin(), state.called.end(), [&rec](const handler_record& c) {
-            return c.object_id == rec.object_id && c.event_type == rec.event_type && c.handler == rec.handler &&
-                   c.callback == rec.callback;
-        });
-        if (done) continue;
-        state.called.push_back(rec);
-        state.version = m_handlers_version;
-        state.type = type;
-        state.id = id;
-        state.next = i;
-        state.resumable = true;
-        *picked = rec;
-        return true;
-    }
-    return false;
 }
 
 void event_proc::deliver(i_event* e)
 {
     if (e == nullptr) return;
-    delivery state;
+    handler_table::walk walk;
     handler_record picked{};
     try {
         // Type and identifier are read on every pass: a handler may re-type
         // the event for the handlers after it.
-        while (pick_next(e->get_event_type(), e->get_event_id(), state, &picked) && vek_is_running()) {
+        while (m_handlers.next(e, walk, &picked) && vek_is_running()) {
             if (!call_handler(picked.handler, picked.callback, e)) return;
         }
     } catch (const std::bad_alloc&) {

@@ -13,9 +13,9 @@
 // concurrently and the same handler may run in several threads at once.
 // Once the library stops running no handler is called.
 //
-// Locks: the type lock, the queue lock and the handler lock are never held
-// together, and none is held while a handler runs, so a handler may fire
-// events, install and uninstall handlers and use any service.
+// Locks: the type lock, the queue lock and the handler table's lock are
+// never held together, and none is held while a handler runs, so a handler
+// may fire events, install and uninstall handlers and use any service.
 #ifndef VEK_EVENTS_EVENT_PROC_H
 #define VEK_EVENTS_EVENT_PROC_H
 
@@ -24,8 +24,8 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <vector>
 
+#include "events/handler_table.h"
 #include "vek/core.h"
 #include "vek/events.h"
 #include "vek/object.h"
@@ -56,55 +56,20 @@ public:
     void deliver(i_event* e);
 
 private:
-    struct handler_record {
-        long long object_id;
-        unsigned int event_type;
-        i_event_handler* handler;
-        i_object* handler_object;
-        vek_event_function callback;
-    };
-    typedef std::vector<handler_record> record_list;
-
-    // Where one delivery stands: the records already called and, while the
-    // handlers, the type and the identifier stay unchanged, the position
-    // below which the newest-first walk goes on (the records above it were
-    // looked at in earlier passes).
-    struct delivery {
-        record_list called;
-        unsigned long long version = 0;
-        unsigned int type = 0;
-        long long id = 0;
-        std::size_t next = 0;
-        bool resumable = false;
-    };
-
-    void queue_change(record_list& pending, unsigned int event_type, long long object_id, i_event_handler* handler,
+    void queue_change(bool install, unsigned int event_type, long long object_id, i_event_handler* handler,
                       vek_event_function callback);
-    // REQUIRES: handler lock held.
-    void apply_pending();
-    // One delivery pass: picks the newest record matching `type` and `id`
-    // that was not called yet in this delivery and records it there. False
-    // when none is left.
-    bool pick_next(unsigned int type, long long id, delivery& state, handler_record* picked);
     void enqueue(i_event* e);
     void worker(void*);
 
     // REQUIRES: type lock held.
     std::map<std::string, unsigned int> m_type_names;
     unsigned int m_next_type;
-    // REQUIRES: handler lock held.
-    std::map<unsigned int, record_list> m_handlers;
-    // Grows whenever pending changes are applied. REQUIRES: handler lock held.
-    unsigned long long m_handlers_version = 0;
+    handler_table m_handlers;
     // REQUIRES: queue lock held. Each event holds one reference.
     std::deque<i_event*> m_queue;
     std::mutex m_queue_lock;
     std::condition_variable m_queue_ready;
-    // REQUIRES: handler lock held.
-    record_list m_pending_installs;
-    record_list m_pending_uninstalls;
     mutex m_type_lock;
-    mutex m_handler_lock;
 };
 
 // The event service of the current core, held for a scope. Both pointers
