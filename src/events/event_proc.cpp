@@ -3,7 +3,6 @@
 #include <cxxabi.h>
 
 #include <chrono>
-#include <cstring>
 #include <new>
 
 #include "object/interface_query.h"
@@ -13,24 +12,16 @@ namespace vek {
 namespace {
 
 const unsigned int k_first_type = 100000;
-// How long the worker sleeps without news before it looks at its stop
+// How long the watcher waits without news before it looks at its stop
 // flag and the running flag again.
 const std::chrono::milliseconds k_worker_wait(20);
 
-// The pool task of one queued event. The argument block is the event
-// pointer, which carries the queue's reference.
-void deliver_task(bool run, void* args, unsigned int size)
+// Delivers one queued event in a delivery thread. The service reference
+// keeps the processor alive for the delivery.
+void deliver_queued(i_event* e)
 {
-    i_event* e = nullptr;
-    if (args == nullptr || size != sizeof e) return;
-    std::memcpy(&e, args, sizeof e);
-    if (e == nullptr) return;
-    if (run) {
-        // The service reference keeps the processor alive for the delivery.
-        event_service svc;
-        if (svc.impl() != nullptr) svc.impl()->deliver(e);
-    }
-    e->release();
+    event_service svc;
+    if (svc.impl() != nullptr) svc.impl()->deliver(e);
 }
 
 // Runs one handler. A handler that throws is reported and treated as if it
@@ -67,7 +58,7 @@ event_proc* event_service::impl()
     return vek_cast_event_proc(m_service);
 }
 
-event_proc::event_proc() : m_next_type(k_first_type)
+event_proc::event_proc() : m_next_type(k_first_type), m_queue(deliver_queued)
 {
     set_name("event_proc");
     create_thread(this, static_cast<thread_function>(&event_proc::worker), nullptr);
@@ -77,12 +68,7 @@ event_proc::~event_proc()
 {
     vek_trace("event_proc::~event_proc()");
     stop_threads(60);
-    std::deque<i_event*> left;
-    {
-        std::lock_guard<std::mutex> lock(m_queue_lock);
-        left.swap(m_queue);
-    }
-    for (i_event* e : left) e->release();
+    m_queue.stop(60);
 }
 
 bool event_proc::get_interface(const char* iface_name, void** pp_obj)
@@ -160,36 +146,25 @@ void event_proc::fire_event(i_event* event, bool fire_immediately)
 void event_proc::enqueue(i_event* e)
 {
     e->addref();
-    bool queued = false;
-    {
-        std::lock_guard<std::mutex> lock(m_queue_lock);
-        try {
-            m_queue.push_back(e);
-            queued = true;
-        } catch (const std::bad_alloc&) {
-        }
-    }
-    if (!queued) {
+    try {
+        m_queue.push(e);
+    } catch (const std::bad_alloc&) {
         vek_trace("event_proc: out of memory, queued event of type %u dropped", e->get_event_type());
         e->release();
-        return;
     }
-    m_queue_ready.notify_one();
 }
 
 void event_proc::worker(void*)
 {
-    while (thread_running() && vek_is_running()) {
-        std::unique_lock<std::mutex> lock(m_queue_lock);
-        while (!m_queue.empty() && thread_running()) {
-            i_event* e = m_queue.front();
-            m_queue.pop_front();
-            lock.unlock();
-            vek_bg_thread(deliver_task, &e, sizeof e);
-            lock.lock();
-        }
-        m_queue_ready.wait_for(lock, k_worker_wait, [this] { return !m_queue.empty(); });
-    }
+    while (thread_running() && vek_is_running()) m_queue.watch(k_worker_wait);
+}
+
+bool get_event_backlog(event_backlog* out)
+{
+    event_service svc;
+    if (svc.impl() == nullptr) return false;
+    *out = svc.impl()->backlog();
+    return true;
 }
 
 }  // namespace vek

@@ -8,9 +8,10 @@
 // (installs before uninstalls), so a delivery under way sees a handler
 // installed during it and stops calling one uninstalled during it.
 // fire_event(e, true) delivers in the caller's thread. fire_event(e, false)
-// queues the event; the worker thread takes queued events in order and hands
-// each one to the pool, whose thread delivers it. Deliveries therefore run
-// concurrently and the same handler may run in several threads at once.
+// queues the event; delivery threads take queued events in order and
+// deliver them (see delivery_queue.h); the processor's own thread only
+// watches that queue for stalls. Deliveries therefore run concurrently and
+// the same handler may run in several threads at once.
 // Once the library stops running no handler is called.
 //
 // Locks: the type lock, the queue lock and the handler table's lock are
@@ -19,12 +20,10 @@
 #ifndef VEK_EVENTS_EVENT_PROC_H
 #define VEK_EVENTS_EVENT_PROC_H
 
-#include <condition_variable>
-#include <deque>
 #include <map>
-#include <mutex>
 #include <string>
 
+#include "events/delivery_queue.h"
 #include "events/handler_table.h"
 #include "vek/core.h"
 #include "vek/events.h"
@@ -54,6 +53,8 @@ public:
     // Delivers `e` in the calling thread: newest matching handler first,
     // each at most once, until one returns false or none is left.
     void deliver(i_event* e);
+    // The queue of events waiting for delivery, at this moment.
+    event_backlog backlog() { return m_queue.backlog(); }
 
 private:
     void queue_change(bool install, unsigned int event_type, long long object_id, i_event_handler* handler,
@@ -65,10 +66,7 @@ private:
     std::map<std::string, unsigned int> m_type_names;
     unsigned int m_next_type;
     handler_table m_handlers;
-    // REQUIRES: queue lock held. Each event holds one reference.
-    std::deque<i_event*> m_queue;
-    std::mutex m_queue_lock;
-    std::condition_variable m_queue_ready;
+    delivery_queue m_queue;
     mutex m_type_lock;
 };
 
@@ -89,6 +87,10 @@ private:
     i_object* m_service;
     i_event_proc* m_proc;
 };
+
+// The backlog of the current core's event processor. False (and `out`
+// untouched) without a core or without the event service.
+bool get_event_backlog(event_backlog* out);
 
 }  // namespace vek
 
