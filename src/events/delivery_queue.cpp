@@ -6,10 +6,12 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "core/process_state.h"
 #include "object/thread_count.h"
+#include "platform/clock.h"
 #include "platform/thread.h"
 #include "vek/core.h"
 
@@ -41,6 +43,13 @@ struct worker {
 struct queued_event {
     i_event* e;
     steady::time_point at;
+    unsigned int source;
+};
+
+struct source_count {
+    unsigned long long waiting = 0;
+    unsigned long long dropped = 0;
+    unsigned long long untraced = 0;  // dropped since the last trace line
 };
 
 void count_thread_out(void*)
@@ -58,6 +67,11 @@ struct delivery_queue::shared {
     bool spawn(std::unique_lock<std::mutex>& held);
     // REQUIRES: lock held. Wakes the idle thread that waited last, if any.
     bool wake_one();
+    // REQUIRES: lock held. True when `source` may queue one more event;
+    // otherwise counts the drop and fills `trace` when a line is due.
+    bool admit(unsigned int source, source_count* trace);
+    // REQUIRES: lock held.
+    void taken(const queued_event& q);
     void serve();
 
     const deliver_function deliver;
@@ -75,7 +89,12 @@ struct delivery_queue::shared {
     steady::time_point last_start;  // the latest start of any delivery
     bool watching = false;          // the watcher is timing a stall
     bool stop = false;
+    unsigned int per_source = 1024;
+    unsigned int all_sources = 4096;
+    std::unordered_map<unsigned int, source_count> sources;
+    unsigned long long sourced = 0;  // waiting events that have a source
     unsigned long long dropped = 0;
+    unsigned int traced_at = 0;  // second of the last drop trace
 };
 
 namespace {
@@ -129,6 +148,30 @@ bool delivery_queue::shared::wake_one()
     return true;
 }
 
+bool delivery_queue::shared::admit(unsigned int source, source_count* trace)
+{
+    source_count& c = sources[source];
+    if (c.waiting < per_source && sourced < all_sources) return true;
+    ++c.dropped;
+    ++c.untraced;
+    ++dropped;
+    unsigned int now = platform::now_seconds();
+    if (now != traced_at) {
+        traced_at = now;
+        *trace = c;
+        c.untraced = 0;
+    }
+    return false;
+}
+
+void delivery_queue::shared::taken(const queued_event& q)
+{
+    if (q.source == 0) return;
+    auto it = sources.find(q.source);
+    if (it != sources.end()) --it->second.waiting;
+    --sourced;
+}
+
 void delivery_queue::shared::serve()
 {
     worker me;
@@ -138,6 +181,7 @@ void delivery_queue::shared::serve()
         if (!queue.empty()) {
             queued_event q = queue.front();
             queue.pop_front();
+            taken(q);
             ++busy;
             last_start = steady::now();
             held.unlock();
@@ -169,14 +213,37 @@ delivery_queue::~delivery_queue()
     m_shared->self.reset();
 }
 
-void delivery_queue::push(i_event* e)
+void delivery_queue::set_limits(unsigned int per_source, unsigned int all_sources)
+{
+    std::lock_guard<std::mutex> held(m_shared->lock);
+    m_shared->per_source = per_source;
+    m_shared->all_sources = all_sources;
+}
+
+bool delivery_queue::push(i_event* e, unsigned int source)
 {
     shared& s = *m_shared;
     std::unique_lock<std::mutex> held(s.lock);
-    s.queue.push_back(queued_event{e, steady::now()});
-    if (s.wake_one()) return;
-    if (s.live < s.standing && s.spawn(held)) return;
+    if (source != 0) {
+        source_count trace;
+        if (!s.admit(source, &trace)) {
+            held.unlock();
+            if (trace.untraced != 0) {
+                vek_trace("event_proc: backlog full, dropped %llu event(s) from %s port %u (%llu in all)",
+                          trace.untraced, (source & 0x10000u) != 0 ? "UDP" : "TCP", source & 0xffffu, trace.dropped);
+            }
+            return false;
+        }
+    }
+    s.queue.push_back(queued_event{e, steady::now(), source});
+    if (source != 0) {
+        ++s.sources[source].waiting;
+        ++s.sourced;
+    }
+    if (s.wake_one()) return true;
+    if (s.live < s.standing && s.spawn(held)) return true;
     if (!s.watching) s.stalled.notify_one();
+    return true;
 }
 
 void delivery_queue::watch(std::chrono::milliseconds wait)

@@ -11,6 +11,10 @@
 // concurrently and may finish in any order. No thread takes an event once
 // the library stops running; those left are released by stop().
 //
+// Bounds: events from the network (datagrams, accepted connections) carry
+// their source. Past the bound for one source, or for all of them together,
+// the newest event is refused; events without a source are never refused.
+//
 // Lock: one mutex guards the queue and the thread bookkeeping; it is never
 // held while an event is delivered or released.
 #ifndef VEK_EVENTS_DELIVERY_QUEUE_H
@@ -32,6 +36,17 @@ struct event_backlog {
     unsigned long long dropped = 0;    // events refused by the backlog bounds so far
 };
 
+// The sources whose events are bounded: a bound UDP port, a listening TCP
+// port.
+inline unsigned int udp_source(unsigned short port)
+{
+    return 0x10000u | port;
+}
+inline unsigned int tcp_source(unsigned short port)
+{
+    return 0x20000u | port;
+}
+
 class delivery_queue {
 public:
     // `deliver` runs in a delivery thread for each event taken, while the
@@ -43,9 +58,17 @@ public:
     delivery_queue& operator=(const delivery_queue&) = delete;
     ~delivery_queue();
 
-    // Queues `e`, taking over one reference. May throw std::bad_alloc (the
-    // reference then stays with the caller).
-    void push(i_event* e);
+    // Sets the backlog bounds: events one source may have waiting, and
+    // events all sources together may have waiting.
+    void set_limits(unsigned int per_source, unsigned int all_sources);
+    // Queues `e`, taking over one reference. `source` names where the event
+    // comes from (udp_source, tcp_source) or is 0 for events that are never
+    // refused. False when the source, or all sources together, already have
+    // as many events waiting as the bounds allow: the newest is refused and
+    // counted, at most one trace line a second says so, and the reference
+    // stays with the caller. May throw std::bad_alloc (the reference then
+    // stays with the caller too).
+    bool push(i_event* e, unsigned int source = 0);
     // Waits up to `wait` and adds a delivery thread when the queue stalls:
     // events wait and every thread has been busy past the threshold. Run in
     // a loop by the event processor's own thread.

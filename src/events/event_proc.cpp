@@ -3,15 +3,21 @@
 #include <cxxabi.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <new>
 
 #include "object/interface_query.h"
+#include "platform/env.h"
 
 namespace vek {
 
 namespace {
 
 const unsigned int k_first_type = 100000;
+// Events one network source may have waiting, unless VEK_MAX_QUEUED_EVENTS
+// says otherwise; all sources together may have four times as many.
+const long k_source_limit = 1024;
+const long k_max_source_limit = 1L << 24;
 // How long the watcher waits without news before it looks at its stop
 // flag and the running flag again.
 const std::chrono::milliseconds k_worker_wait(20);
@@ -60,6 +66,10 @@ event_proc* event_service::impl()
 
 event_proc::event_proc() : m_next_type(k_first_type), m_queue(deliver_queued)
 {
+    const char* limit = platform::get_env("VEK_MAX_QUEUED_EVENTS");
+    long per_source = limit != nullptr ? std::atol(limit) : 0;
+    if (per_source <= 0 || per_source > k_max_source_limit) per_source = k_source_limit;
+    m_queue.set_limits(static_cast<unsigned int>(per_source), static_cast<unsigned int>(per_source) * 4);
     set_name("event_proc");
     create_thread(this, static_cast<thread_function>(&event_proc::worker), nullptr);
 }
@@ -143,15 +153,25 @@ void event_proc::fire_event(i_event* event, bool fire_immediately)
     event->release();
 }
 
-void event_proc::enqueue(i_event* e)
+bool event_proc::enqueue(i_event* e, unsigned int source)
 {
     e->addref();
     try {
-        m_queue.push(e);
+        if (m_queue.push(e, source)) return true;
     } catch (const std::bad_alloc&) {
         vek_trace("event_proc: out of memory, queued event of type %u dropped", e->get_event_type());
-        e->release();
     }
+    e->release();
+    return false;
+}
+
+bool event_proc::fire_from(i_event* event, unsigned int source)
+{
+    if (event == nullptr) return false;
+    event->addref();
+    bool queued = enqueue(event, source);
+    event->release();
+    return queued;
 }
 
 void event_proc::worker(void*)

@@ -53,13 +53,19 @@ public:
     // Delivers `e` in the calling thread: newest matching handler first,
     // each at most once, until one returns false or none is left.
     void deliver(i_event* e);
+    // Queues `event` like fire_event(event, false), as coming from `source`
+    // (udp_source, tcp_source): false when that source, or all sources
+    // together, already have as many events waiting as allowed
+    // (VEK_MAX_QUEUED_EVENTS per source, 1024 unless set; four times as
+    // many for all). A refused event is not delivered and gets no reference.
+    bool fire_from(i_event* event, unsigned int source);
     // The queue of events waiting for delivery, at this moment.
     event_backlog backlog() { return m_queue.backlog(); }
 
 private:
     void queue_change(bool install, unsigned int event_type, long long object_id, i_event_handler* handler,
                       vek_event_function callback);
-    void enqueue(i_event* e);
+    bool enqueue(i_event* e, unsigned int source = 0);
     void worker(void*);
 
     // REQUIRES: type lock held.

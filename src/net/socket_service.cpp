@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "events/event_proc.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
@@ -20,6 +21,7 @@ const unsigned int k_recv_buffer = 65536;  // an IPv4 datagram holds at most 655
 const int k_udp_batch = 1024;              // datagrams per entry and pass
 const int k_idle_wait_ms = 50;
 const char* const k_tcp_event = "VEK_EVT_TCP_CONN_OPENED";
+const char* const k_udp_event = "VEK_EVT_UDP_PACKET_RECEIVED";
 
 const char* any_host(const char* host)
 {
@@ -214,23 +216,24 @@ void socket_service::thread_loop(void*)
 
 bool socket_service::pass(char*& buffer)
 {
+    event_service events;  // held for the pass
     mutex_locker guard(&m_guard);
     bool active = false;
     // Walk by key: a UDP entry may close itself during the walk.
     for (auto it = m_sockets.begin(); it != m_sockets.end();) {
         entry e = it->second;
         if (e.tcp) {
-            active = accept_one(e) || active;
+            active = accept_one(events, e) || active;
         } else {
             if (buffer == nullptr) buffer = static_cast<char*>(std::malloc(k_recv_buffer));
-            if (buffer != nullptr) active = drain_udp(e, buffer) || active;
+            if (buffer != nullptr) active = drain_udp(events, e, buffer) || active;
         }
         it = m_sockets.upper_bound(e.socket);
     }
     return active;
 }
 
-bool socket_service::accept_one(const entry& e)
+bool socket_service::accept_one(event_service& events, const entry& e)
 {
     char peer[64];
     int s = platform::socket_accept(e.socket, peer, sizeof(peer));
@@ -246,12 +249,12 @@ bool socket_service::accept_one(const entry& e)
         return true;
     }
     obj->addref();
-    vek_generate_event(k_tcp_event, e.port, static_cast<i_named_string*>(obj), false);
+    queue_event(events, true, e.port, static_cast<i_named_string*>(obj));
     obj->release();
     return true;
 }
 
-bool socket_service::drain_udp(const entry& e, char* buffer)
+bool socket_service::drain_udp(event_service& events, const entry& e, char* buffer)
 {
     for (int i = 0; i < k_udp_batch; ++i) {
         alignas(4) unsigned char from[platform::k_sockaddr_in_size] = {};
@@ -273,10 +276,25 @@ bool socket_service::drain_udp(const entry& e, char* buffer)
                                                  buffer, static_cast<unsigned int>(n));
         if (conn == nullptr) continue;
         conn->addref();
-        vek_generate_event("VEK_EVT_UDP_PACKET_RECEIVED", e.port, static_cast<i_udp_conn*>(conn), false);
+        queue_event(events, false, e.port, static_cast<i_udp_conn*>(conn));
         conn->release();
     }
     return true;
+}
+
+void socket_service::queue_event(event_service& events, bool tcp, unsigned short port, i_object* obj)
+{
+    event_proc* proc = events.impl();
+    if (proc == nullptr) return;
+    unsigned int& type = tcp ? m_tcp_type : m_udp_type;
+    if (type == 0) type = proc->get_event_type(tcp ? k_tcp_event : k_udp_event);
+    auto* ev = new (std::nothrow) event(type, port, obj);
+    if (ev == nullptr) return;
+    ev->addref();
+    // A refused event is released here, with its connection (an accepted
+    // socket nobody took closes with it).
+    proc->fire_from(ev, tcp ? tcp_source(port) : udp_source(port));
+    ev->release();
 }
 
 void socket_service::count_empty_datagram(unsigned short port)
