@@ -18,6 +18,7 @@ namespace vek {
 namespace {
 
 const unsigned int k_recv_buffer = 65536;  // an IPv4 datagram holds at most 65507 bytes
+const int k_recv_batch = 16;               // datagrams per system call
 const int k_udp_batch = 1024;              // datagrams per entry and pass
 const int k_idle_wait_ms = 50;
 const char* const k_tcp_event = "VEK_EVT_TCP_CONN_OPENED";
@@ -225,7 +226,7 @@ bool socket_service::pass(char*& buffer)
         if (e.tcp) {
             active = accept_one(events, e) || active;
         } else {
-            if (buffer == nullptr) buffer = static_cast<char*>(std::malloc(k_recv_buffer));
+            if (buffer == nullptr) buffer = static_cast<char*>(std::malloc(k_recv_buffer * k_recv_batch));
             if (buffer != nullptr) active = drain_udp(events, e, buffer) || active;
         }
         it = m_sockets.upper_bound(e.socket);
@@ -256,30 +257,41 @@ bool socket_service::accept_one(event_service& events, const entry& e)
 
 bool socket_service::drain_udp(event_service& events, const entry& e, char* buffer)
 {
-    for (int i = 0; i < k_udp_batch; ++i) {
-        alignas(4) unsigned char from[platform::k_sockaddr_in_size] = {};
-        int from_len = platform::k_sockaddr_in_size;
-        auto* peer_addr = reinterpret_cast<sockaddr_in*>(from);
-        long n = platform::socket_recvfrom(e.socket, buffer, k_recv_buffer, peer_addr, &from_len);
-        if (n == 0) {
-            // An empty datagram is a datagram, not the end of a stream.
-            count_empty_datagram(e.port);
-            continue;
-        }
+    alignas(4) unsigned char from[k_recv_batch][platform::k_sockaddr_in_size];
+    platform::datagram batch[k_recv_batch];
+    for (int i = 0; i < k_recv_batch; ++i) {
+        batch[i] = platform::datagram{buffer + i * k_recv_buffer, k_recv_buffer,
+                                      reinterpret_cast<sockaddr_in*>(from[i]), 0, 0};
+    }
+    int taken = 0;
+    while (taken < k_udp_batch) {
+        std::memset(from, 0, sizeof from);
+        int n = platform::socket_recv_batch(e.socket, batch, k_recv_batch);
         if (n < 0) {
             if (vek_net_error()) close_udp(e.host.c_str(), e.port);
-            return i != 0;
+            return taken != 0;
         }
-        char peer[64] = "";
-        platform::addr_text(peer_addr, peer, sizeof(peer));
-        auto* conn = new (std::nothrow) udp_conn(peer, platform::addr_port(peer_addr), e.port, peer_addr, from_len,
-                                                 buffer, static_cast<unsigned int>(n));
-        if (conn == nullptr) continue;
-        conn->addref();
-        queue_event(events, false, e.port, static_cast<i_udp_conn*>(conn));
-        conn->release();
+        for (int i = 0; i < n; ++i) announce_datagram(events, e, batch[i]);
+        taken += n;
     }
     return true;
+}
+
+void socket_service::announce_datagram(event_service& events, const entry& e, const platform::datagram& d)
+{
+    if (d.length == 0) {
+        // An empty datagram is a datagram, not the end of a stream.
+        count_empty_datagram(e.port);
+        return;
+    }
+    char peer[64] = "";
+    platform::addr_text(d.from, peer, sizeof(peer));
+    auto* conn = new (std::nothrow) udp_conn(peer, platform::addr_port(d.from), e.port, d.from, d.from_len, d.buf,
+                                             static_cast<unsigned int>(d.length));
+    if (conn == nullptr) return;
+    conn->addref();
+    queue_event(events, false, e.port, static_cast<i_udp_conn*>(conn));
+    conn->release();
 }
 
 void socket_service::queue_event(event_service& events, bool tcp, unsigned short port, i_object* obj)

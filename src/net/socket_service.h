@@ -3,12 +3,15 @@
 //
 // One thread (started by the constructor) makes passes over the socket
 // table in ascending handle order: one accept per TCP entry, up to 1024
-// datagrams per UDP entry, each queued as an event with the entry's port as
-// id. An empty datagram is dropped and counted (traced at most once a
-// second); it never closes the port. Each port's events are bounded in the
-// event processor's queue: past the bound the newest is dropped there. A pass that found something is followed at once
-// by the next; otherwise the thread waits (at most 50 ms) until one of the table's sockets or the wake-up descriptor is
-// readable. open, close and the destructor write the wake-up descriptor, so the thread sees a changed table at once.
+// datagrams per UDP entry (read up to 16 per system call), each queued as
+// an event with the entry's port as id. An empty datagram is dropped and
+// counted (traced at most once a second); it never closes the port. Each
+// port's events are bounded in the event processor's queue: past the bound
+// the newest is dropped there. A pass that found something is followed at
+// once by the next; otherwise the thread waits (at most 50 ms) until one of
+// the table's sockets or the wake-up descriptor is readable. open, close
+// and the destructor write the wake-up descriptor, so the thread sees a
+// changed table at once.
 //
 // Lock: the table guard protects both tables; the thread holds it for a
 // whole pass (accept, recvfrom, event creation and queueing, which never
@@ -22,6 +25,7 @@
 #include <map>
 #include <string>
 
+#include "platform/socket.h"
 #include "vek/object/string.h"
 #include "vek/object/sync.h"
 #include "vek/streams.h"
@@ -81,6 +85,8 @@ private:
     // REQUIRES: m_guard held.
     bool accept_one(event_service& events, const entry& e);
     bool drain_udp(event_service& events, const entry& e, char* buffer);
+    // REQUIRES: m_guard held.
+    void announce_datagram(event_service& events, const entry& e, const platform::datagram& d);
     // Queues the connection event (`tcp`) or the datagram event for `port`
     // with `obj`, bounded by the port's backlog.
     void queue_event(event_service& events, bool tcp, unsigned short port, i_object* obj);
