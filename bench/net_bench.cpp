@@ -516,7 +516,10 @@ void send_and_count(benchmark::State& state, unsigned short port, size_t size)
     state.counters["peak_rss_mib"] = static_cast<double>(u.ru_maxrss) / 1024.0;
 }
 
-void BM_udp_to_handler_vek(benchmark::State& state)
+typedef void (*udp_sender)(benchmark::State& state, unsigned short port, size_t size);
+
+// Datagrams from `send` through the socket service to a counting handler.
+void udp_through_service(benchmark::State& state, udp_sender send)
 {
     ensure_library();
     datagram_counter counter;
@@ -524,13 +527,13 @@ void BM_udp_to_handler_vek(benchmark::State& state)
     auto fn = static_cast<vek::vek_event_function>(&datagram_counter::on_packet);
     vek_install_handler("VEK_EVT_UDP_PACKET_RECEIVED", port, &counter, fn);
     sockets()->open_udp("127.0.0.1", port);
-    for (auto _ : state) send_and_count(state, port, static_cast<size_t>(state.range(0)));
+    for (auto _ : state) send(state, port, static_cast<size_t>(state.range(0)));
     sockets()->close_udp("127.0.0.1", port);
     vek_uninstall_handler("VEK_EVT_UDP_PACKET_RECEIVED", port, &counter, fn);
 }
-BENCHMARK(BM_udp_to_handler_vek)->Arg(64)->Arg(1400)->Iterations(1)->UseRealTime();
 
-void BM_udp_bare_recvfrom(benchmark::State& state)
+// The same datagrams into a thread blocked in recvfrom.
+void udp_through_bare_loop(benchmark::State& state, udp_sender send)
 {
     unsigned short port = 0;
     int rx = bound(SOCK_DGRAM, &port);
@@ -543,21 +546,35 @@ void BM_udp_bare_recvfrom(benchmark::State& state)
             if (recvfrom(rx, buf.data(), buf.size(), 0, nullptr, nullptr) > 0) g_datagrams.fetch_add(1);
         }
     });
-    for (auto _ : state) send_and_count(state, port, static_cast<size_t>(state.range(0)));
+    for (auto _ : state) send(state, port, static_cast<size_t>(state.range(0)));
     done = true;
     receiver.join();
     close(rx);
+}
+
+void BM_udp_to_handler_vek(benchmark::State& state)
+{
+    udp_through_service(state, send_and_count);
+}
+BENCHMARK(BM_udp_to_handler_vek)->Arg(64)->Arg(1400)->Iterations(1)->UseRealTime();
+
+void BM_udp_bare_recvfrom(benchmark::State& state)
+{
+    udp_through_bare_loop(state, send_and_count);
 }
 BENCHMARK(BM_udp_bare_recvfrom)->Arg(64)->Arg(1400)->Iterations(1)->UseRealTime();
 
 // Paced senders: `rate` datagrams a second for one second, in bursts of 10
 // every 10/rate seconds; the share that reached the handler.
-void send_paced(benchmark::State& state, unsigned short port, size_t size, int rate)
+const int k_paced_rate = 40000;
+
+void send_paced(benchmark::State& state, unsigned short port, size_t size)
 {
     g_datagrams = 0;
     int tx = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a = loopback(port);
     std::vector<char> payload(size, 'p');
+    const int rate = k_paced_rate;
     auto period = std::chrono::nanoseconds(1000000000LL * 10 / rate);
     auto next = clock_type::now();
     for (int i = 0; i < rate; i += 10) {
@@ -574,39 +591,15 @@ void send_paced(benchmark::State& state, unsigned short port, size_t size, int r
     state.counters["received_share"] = static_cast<double>(last) / rate;
 }
 
-const int k_paced_rate = 40000;
-
 void BM_udp_paced_vek(benchmark::State& state)
 {
-    ensure_library();
-    datagram_counter counter;
-    unsigned short port = free_port(SOCK_DGRAM);
-    auto fn = static_cast<vek::vek_event_function>(&datagram_counter::on_packet);
-    vek_install_handler("VEK_EVT_UDP_PACKET_RECEIVED", port, &counter, fn);
-    sockets()->open_udp("127.0.0.1", port);
-    for (auto _ : state) send_paced(state, port, static_cast<size_t>(state.range(0)), k_paced_rate);
-    sockets()->close_udp("127.0.0.1", port);
-    vek_uninstall_handler("VEK_EVT_UDP_PACKET_RECEIVED", port, &counter, fn);
+    udp_through_service(state, send_paced);
 }
 BENCHMARK(BM_udp_paced_vek)->Arg(64)->Arg(1400)->Iterations(1)->UseRealTime();
 
 void BM_udp_paced_bare_recvfrom(benchmark::State& state)
 {
-    unsigned short port = 0;
-    int rx = bound(SOCK_DGRAM, &port);
-    timeval tv{0, 100000};
-    setsockopt(rx, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-    std::atomic<bool> done{false};
-    std::thread receiver([&] {
-        std::vector<char> buf(65536);
-        while (!done) {
-            if (recvfrom(rx, buf.data(), buf.size(), 0, nullptr, nullptr) > 0) g_datagrams.fetch_add(1);
-        }
-    });
-    for (auto _ : state) send_paced(state, port, static_cast<size_t>(state.range(0)), k_paced_rate);
-    done = true;
-    receiver.join();
-    close(rx);
+    udp_through_bare_loop(state, send_paced);
 }
 BENCHMARK(BM_udp_paced_bare_recvfrom)->Arg(64)->Arg(1400)->Iterations(1)->UseRealTime();
 
