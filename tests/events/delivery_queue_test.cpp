@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -10,14 +11,17 @@
 
 namespace {
 
-// Records the threads it ran in; blocks while `hold` is set.
+// Records the threads it ran in and the most calls one thread made; blocks
+// while `hold` is set.
 class recorder : public vek::object {
 public:
     bool on_event(vek::i_event*)
     {
+        static thread_local int mine = 0;  // calls in this thread, of any recorder
         std::unique_lock<std::mutex> lock(m);
         threads.insert(std::this_thread::get_id());
         ++calls;
+        most_in_one_thread = std::max(most_in_one_thread, ++mine);
         changed.notify_all();
         changed.wait(lock, [this] { return !hold; });
         return true;
@@ -33,6 +37,7 @@ public:
     std::condition_variable changed;
     bool hold = false;
     int calls = 0;
+    int most_in_one_thread = 0;
     std::set<std::thread::id> threads;
 };
 
@@ -51,7 +56,7 @@ int calls_of(recorder& r)
 TEST_F(DeliveryQueueTest, BurstsUseFewThreadsAndBlockedHandlersDoNotStarveTheQueue)
 {
     const int standing = 2 * static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
-    recorder quick, slow, after;
+    recorder quick, slow, after, paced;
     vek_install_handler("t.quick", 0, &quick, on_event);
     vek_install_handler("t.slow", 0, &slow, on_event);
     vek_install_handler("t.after", 0, &after, on_event);
@@ -67,6 +72,14 @@ TEST_F(DeliveryQueueTest, BurstsUseFewThreadsAndBlockedHandlersDoNotStarveTheQue
     for (auto& th : firers) th.join();
     ASSERT_TRUE(vek_test::wait_for([&] { return calls_of(quick) == 4000; }));
     EXPECT_LE(quick.threads.size(), static_cast<size_t>(standing + 8));
+
+    // One event at a time: a thread that went idle takes the next.
+    vek_install_handler("t.paced", 0, &paced, on_event);
+    for (int i = 1; i <= 10; ++i) {
+        vek_generate_event("t.paced", i, nullptr, false);
+        ASSERT_TRUE(vek_test::wait_for([&] { return calls_of(paced) == i; }));
+    }
+    EXPECT_GT(paced.most_in_one_thread, 1);
 
     // Handlers that block take every standing thread and more; the queue
     // grows a thread for each, and a later event still gets through.
