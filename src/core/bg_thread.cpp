@@ -10,7 +10,10 @@
 // Locks: the pool lock guards the idle queue; each slot's lock guards its
 // fields and is never held together with the pool lock. Tasks run with no
 // lock held. Idle threads wait on their slot's condition instead of
-// polling, waking at least every 100 ms to notice the running flag.
+// polling, waking at least every 100 ms to notice the running flag; a
+// caller waiting for capacity at the thread limit waits on the pool's
+// condition, signalled when a slot goes idle or a pool thread ends.
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +31,7 @@ namespace {
 
 const unsigned int k_idle_limit = 300;  // seconds an idle thread stays
 const unsigned int k_place_wait = 10;   // seconds a caller waits for capacity
+const std::chrono::milliseconds k_capacity_recheck(10);
 
 struct slot {
     std::mutex lock;
@@ -42,6 +46,9 @@ struct slot {
 struct pool_state {
     std::mutex lock;
     std::deque<slot*> idle;
+    // Signalled when a slot joins the idle queue or a pool thread ends:
+    // what a caller waiting for capacity waits for.
+    std::condition_variable capacity;
 };
 
 // Never destroyed: pool threads may outlive every other static.
@@ -54,6 +61,7 @@ pool_state& pool()
 void count_thread_out(void*)
 {
     thread_count_sub();
+    pool().capacity.notify_all();
 }
 
 // Copies the caller's block; null for a null block. False when out of
@@ -125,6 +133,7 @@ void pool_thread(void* arg)
                 std::lock_guard<std::mutex> hold(pool().lock);
                 pool().idle.push_back(s);
             }
+            pool().capacity.notify_one();
             held.lock();
             continue;
         }
@@ -202,9 +211,10 @@ void vek_bg_thread(vek_bg_task task, const void* args, unsigned int size)
             start_new_thread(task, args, size);
             return;
         }
-        hold.unlock();
         if (vek_get_curr_time() > t0 + k_place_wait) break;
-        platform::sleep_ms(1);
+        // Other library threads that end do not signal; the timeout notices
+        // the capacity they leave.
+        pool().capacity.wait_for(hold, k_capacity_recheck);
     }
     task(false, const_cast<void*>(args), size);
 }

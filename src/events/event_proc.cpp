@@ -2,36 +2,32 @@
 
 #include <cxxabi.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstring>
+#include <cstdlib>
 #include <new>
 
 #include "object/interface_query.h"
+#include "platform/env.h"
 
 namespace vek {
 
 namespace {
 
 const unsigned int k_first_type = 100000;
-// How long the worker sleeps without news before it looks at its stop
+// Events one network source may have waiting, unless VEK_MAX_QUEUED_EVENTS
+// says otherwise; all sources together may have four times as many.
+const long k_source_limit = 1024;
+const long k_max_source_limit = 1L << 24;
+// How long the watcher waits without news before it looks at its stop
 // flag and the running flag again.
 const std::chrono::milliseconds k_worker_wait(20);
 
-// The pool task of one queued event. The argument block is the event
-// pointer, which carries the queue's reference.
-void deliver_task(bool run, void* args, unsigned int size)
+// Delivers one queued event in a delivery thread. The service reference
+// keeps the processor alive for the delivery.
+void deliver_queued(i_event* e)
 {
-    i_event* e = nullptr;
-    if (args == nullptr || size != sizeof e) return;
-    std::memcpy(&e, args, sizeof e);
-    if (e == nullptr) return;
-    if (run) {
-        // The service reference keeps the processor alive for the delivery.
-        event_service svc;
-        if (svc.impl() != nullptr) svc.impl()->deliver(e);
-    }
-    e->release();
+    event_service svc;
+    if (svc.impl() != nullptr) svc.impl()->deliver(e);
 }
 
 // Runs one handler. A handler that throws is reported and treated as if it
@@ -68,8 +64,12 @@ event_proc* event_service::impl()
     return vek_cast_event_proc(m_service);
 }
 
-event_proc::event_proc() : m_next_type(k_first_type)
+event_proc::event_proc() : m_next_type(k_first_type), m_queue(deliver_queued)
 {
+    const char* limit = platform::get_env("VEK_MAX_QUEUED_EVENTS");
+    long per_source = limit != nullptr ? std::atol(limit) : 0;
+    if (per_source <= 0 || per_source > k_max_source_limit) per_source = k_source_limit;
+    m_queue.set_limits(static_cast<unsigned int>(per_source), static_cast<unsigned int>(per_source) * 4);
     set_name("event_proc");
     create_thread(this, static_cast<thread_function>(&event_proc::worker), nullptr);
 }
@@ -78,12 +78,7 @@ event_proc::~event_proc()
 {
     vek_trace("event_proc::~event_proc()");
     stop_threads(60);
-    std::deque<i_event*> left;
-    {
-        std::lock_guard<std::mutex> lock(m_queue_lock);
-        left.swap(m_queue);
-    }
-    for (i_event* e : left) e->release();
+    m_queue.stop(60);
 }
 
 bool event_proc::get_interface(const char* iface_name, void** pp_obj)
@@ -110,92 +105,34 @@ unsigned int event_proc::get_event_type(const char* event_type_string)
 void event_proc::install_handler(unsigned int event_type, long long object_id, i_event_handler* handler,
                                  vek_event_function callback)
 {
-    queue_change(m_pending_installs, event_type, object_id, handler, callback);
+    queue_change(true, event_type, object_id, handler, callback);
 }
 
 void event_proc::uninstall_handler(unsigned int event_type, long long object_id, i_event_handler* handler,
                                    vek_event_function callback)
 {
-    queue_change(m_pending_uninstalls, event_type, object_id, handler, callback);
+    queue_change(false, event_type, object_id, handler, callback);
 }
 
-void event_proc::queue_change(record_list& pending, unsigned int event_type, long long object_id,
-                              i_event_handler* handler, vek_event_function callback)
+void event_proc::queue_change(bool install, unsigned int event_type, long long object_id, i_event_handler* handler,
+                              vek_event_function callback)
 {
     if (event_type == 0 || handler == nullptr) return;
     handler_record rec{object_id, event_type, handler, static_cast<i_object*>(handler), callback};
-    mutex_locker lock(&m_handler_lock);
-    try {
-        pending.push_back(rec);
-    } catch (const std::bad_alloc&) {
+    if (!(install ? m_handlers.queue_install(rec) : m_handlers.queue_uninstall(rec))) {
         vek_trace("event_proc: out of memory, handler change for event type %u dropped", event_type);
     }
-}
-
-void event_proc::apply_pending()
-{
-    mutex_locker lock(&m_handler_lock);
-    if (m_pending_installs.empty() && m_pending_uninstalls.empty()) return;
-    for (const handler_record& rec : m_pending_installs) {
-        try {
-            m_handlers[rec.event_type].push_back(rec);
-        } catch (const std::bad_alloc&) {
-            vek_trace("event_proc: out of memory, handler for event type %u not installed", rec.event_type);
-        }
-    }
-    m_pending_installs.clear();
-    for (const handler_record& rec : m_pending_uninstalls) {
-        auto found = m_handlers.find(rec.event_type);
-        if (found == m_handlers.end()) continue;
-        record_list& list = found->second;
-        auto match = std::find_if(list.begin(), list.end(), [&rec](const handler_record& r) {
-            return r.object_id == rec.object_id && r.handler == rec.handler && r.callback == rec.callback;
-        });
-        // The type's list stays in the map even when it empties.
-        if (match != list.end()) list.erase(match);
-    }
-    m_pending_uninstalls.clear();
-    ++m_handlers_version;
-}
-
-bool event_proc::pick_next(unsigned int type, long long id, delivery& state, handler_record* picked)
-{
-    mutex_locker lock(&m_handler_lock);
-    apply_pending();
-    auto found = m_handlers.find(type);
-    if (found == m_handlers.end()) return false;
-    const record_list& list = found->second;
-    bool resume = state.resumable && state.version == m_handlers_version && state.type == type && state.id == id;
-    std::size_t i = resume ? state.next : list.size();
-    while (i > 0) {
-        const handler_record& rec = list[--i];
-        if (rec.object_id != id && rec.object_id != 0) continue;
-        bool done = std::any_of(state.called.begin(), state.called.end(), [&rec](const handler_record& c) {
-            return c.object_id == rec.object_id && c.event_type == rec.event_type && c.handler == rec.handler &&
-                   c.callback == rec.callback;
-        });
-        if (done) continue;
-        state.called.push_back(rec);
-        state.version = m_handlers_version;
-        state.type = type;
-        state.id = id;
-        state.next = i;
-        state.resumable = true;
-        *picked = rec;
-        return true;
-    }
-    return false;
 }
 
 void event_proc::deliver(i_event* e)
 {
     if (e == nullptr) return;
-    delivery state;
+    handler_table::walk walk;
     handler_record picked{};
     try {
         // Type and identifier are read on every pass: a handler may re-type
         // the event for the handlers after it.
-        while (pick_next(e->get_event_type(), e->get_event_id(), state, &picked) && vek_is_running()) {
+        while (m_handlers.next(e, walk, &picked) && vek_is_running()) {
             if (!call_handler(picked.handler, picked.callback, e)) return;
         }
     } catch (const std::bad_alloc&) {
@@ -216,39 +153,38 @@ void event_proc::fire_event(i_event* event, bool fire_immediately)
     event->release();
 }
 
-void event_proc::enqueue(i_event* e)
+bool event_proc::enqueue(i_event* e, unsigned int source)
 {
     e->addref();
-    bool queued = false;
-    {
-        std::lock_guard<std::mutex> lock(m_queue_lock);
-        try {
-            m_queue.push_back(e);
-            queued = true;
-        } catch (const std::bad_alloc&) {
-        }
-    }
-    if (!queued) {
+    try {
+        if (m_queue.push(e, source)) return true;
+    } catch (const std::bad_alloc&) {
         vek_trace("event_proc: out of memory, queued event of type %u dropped", e->get_event_type());
-        e->release();
-        return;
     }
-    m_queue_ready.notify_one();
+    e->release();
+    return false;
+}
+
+bool event_proc::fire_from(i_event* event, unsigned int source)
+{
+    if (event == nullptr) return false;
+    event->addref();
+    bool queued = enqueue(event, source);
+    event->release();
+    return queued;
 }
 
 void event_proc::worker(void*)
 {
-    while (thread_running() && vek_is_running()) {
-        std::unique_lock<std::mutex> lock(m_queue_lock);
-        while (!m_queue.empty() && thread_running()) {
-            i_event* e = m_queue.front();
-            m_queue.pop_front();
-            lock.unlock();
-            vek_bg_thread(deliver_task, &e, sizeof e);
-            lock.lock();
-        }
-        m_queue_ready.wait_for(lock, k_worker_wait, [this] { return !m_queue.empty(); });
-    }
+    while (thread_running() && vek_is_running()) m_queue.watch(k_worker_wait);
+}
+
+bool get_event_backlog(event_backlog* out)
+{
+    event_service svc;
+    if (svc.impl() == nullptr) return false;
+    *out = svc.impl()->backlog();
+    return true;
 }
 
 }  // namespace vek

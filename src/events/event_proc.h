@@ -8,24 +8,23 @@
 // (installs before uninstalls), so a delivery under way sees a handler
 // installed during it and stops calling one uninstalled during it.
 // fire_event(e, true) delivers in the caller's thread. fire_event(e, false)
-// queues the event; the worker thread takes queued events in order and hands
-// each one to the pool, whose thread delivers it. Deliveries therefore run
-// concurrently and the same handler may run in several threads at once.
+// queues the event; delivery threads take queued events in order and
+// deliver them (see delivery_queue.h); the processor's own thread only
+// watches that queue for stalls. Deliveries therefore run concurrently and
+// the same handler may run in several threads at once.
 // Once the library stops running no handler is called.
 //
-// Locks: the type lock, the queue lock and the handler lock are never held
-// together, and none is held while a handler runs, so a handler may fire
-// events, install and uninstall handlers and use any service.
+// Locks: the type lock, the queue lock and the handler table's lock are
+// never held together, and none is held while a handler runs, so a handler
+// may fire events, install and uninstall handlers and use any service.
 #ifndef VEK_EVENTS_EVENT_PROC_H
 #define VEK_EVENTS_EVENT_PROC_H
 
-#include <condition_variable>
-#include <deque>
 #include <map>
-#include <mutex>
 #include <string>
-#include <vector>
 
+#include "events/delivery_queue.h"
+#include "events/handler_table.h"
 #include "vek/core.h"
 #include "vek/events.h"
 #include "vek/object.h"
@@ -54,57 +53,27 @@ public:
     // Delivers `e` in the calling thread: newest matching handler first,
     // each at most once, until one returns false or none is left.
     void deliver(i_event* e);
+    // Queues `event` like fire_event(event, false), as coming from `source`
+    // (udp_source, tcp_source): false when that source, or all sources
+    // together, already have as many events waiting as allowed
+    // (VEK_MAX_QUEUED_EVENTS per source, 1024 unless set; four times as
+    // many for all). A refused event is not delivered and gets no reference.
+    bool fire_from(i_event* event, unsigned int source);
+    // The queue of events waiting for delivery, at this moment.
+    event_backlog backlog() { return m_queue.backlog(); }
 
 private:
-    struct handler_record {
-        long long object_id;
-        unsigned int event_type;
-        i_event_handler* handler;
-        i_object* handler_object;
-        vek_event_function callback;
-    };
-    typedef std::vector<handler_record> record_list;
-
-    // Where one delivery stands: the records already called and, while the
-    // handlers, the type and the identifier stay unchanged, the position
-    // below which the newest-first walk goes on (the records above it were
-    // looked at in earlier passes).
-    struct delivery {
-        record_list called;
-        unsigned long long version = 0;
-        unsigned int type = 0;
-        long long id = 0;
-        std::size_t next = 0;
-        bool resumable = false;
-    };
-
-    void queue_change(record_list& pending, unsigned int event_type, long long object_id, i_event_handler* handler,
+    void queue_change(bool install, unsigned int event_type, long long object_id, i_event_handler* handler,
                       vek_event_function callback);
-    // REQUIRES: handler lock held.
-    void apply_pending();
-    // One delivery pass: picks the newest record matching `type` and `id`
-    // that was not called yet in this delivery and records it there. False
-    // when none is left.
-    bool pick_next(unsigned int type, long long id, delivery& state, handler_record* picked);
-    void enqueue(i_event* e);
+    bool enqueue(i_event* e, unsigned int source = 0);
     void worker(void*);
 
     // REQUIRES: type lock held.
     std::map<std::string, unsigned int> m_type_names;
     unsigned int m_next_type;
-    // REQUIRES: handler lock held.
-    std::map<unsigned int, record_list> m_handlers;
-    // Grows whenever pending changes are applied. REQUIRES: handler lock held.
-    unsigned long long m_handlers_version = 0;
-    // REQUIRES: queue lock held. Each event holds one reference.
-    std::deque<i_event*> m_queue;
-    std::mutex m_queue_lock;
-    std::condition_variable m_queue_ready;
-    // REQUIRES: handler lock held.
-    record_list m_pending_installs;
-    record_list m_pending_uninstalls;
+    handler_table m_handlers;
+    delivery_queue m_queue;
     mutex m_type_lock;
-    mutex m_handler_lock;
 };
 
 // The event service of the current core, held for a scope. Both pointers
@@ -124,6 +93,10 @@ private:
     i_object* m_service;
     i_event_proc* m_proc;
 };
+
+// The backlog of the current core's event processor. False (and `out`
+// untouched) without a core or without the event service.
+bool get_event_backlog(event_backlog* out);
 
 }  // namespace vek
 

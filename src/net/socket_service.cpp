@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "events/event_proc.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
@@ -17,9 +18,11 @@ namespace vek {
 namespace {
 
 const unsigned int k_recv_buffer = 65536;  // an IPv4 datagram holds at most 65507 bytes
+const int k_recv_batch = 16;               // datagrams per system call
 const int k_udp_batch = 1024;              // datagrams per entry and pass
 const int k_idle_wait_ms = 50;
 const char* const k_tcp_event = "VEK_EVT_TCP_CONN_OPENED";
+const char* const k_udp_event = "VEK_EVT_UDP_PACKET_RECEIVED";
 
 const char* any_host(const char* host)
 {
@@ -214,23 +217,24 @@ void socket_service::thread_loop(void*)
 
 bool socket_service::pass(char*& buffer)
 {
+    event_service events;  // held for the pass
     mutex_locker guard(&m_guard);
     bool active = false;
     // Walk by key: a UDP entry may close itself during the walk.
     for (auto it = m_sockets.begin(); it != m_sockets.end();) {
         entry e = it->second;
         if (e.tcp) {
-            active = accept_one(e) || active;
+            active = accept_one(events, e) || active;
         } else {
-            if (buffer == nullptr) buffer = static_cast<char*>(std::malloc(k_recv_buffer));
-            if (buffer != nullptr) active = drain_udp(e, buffer) || active;
+            if (buffer == nullptr) buffer = static_cast<char*>(std::malloc(k_recv_buffer * k_recv_batch));
+            if (buffer != nullptr) active = drain_udp(events, e, buffer) || active;
         }
         it = m_sockets.upper_bound(e.socket);
     }
     return active;
 }
 
-bool socket_service::accept_one(const entry& e)
+bool socket_service::accept_one(event_service& events, const entry& e)
 {
     char peer[64];
     int s = platform::socket_accept(e.socket, peer, sizeof(peer));
@@ -246,37 +250,63 @@ bool socket_service::accept_one(const entry& e)
         return true;
     }
     obj->addref();
-    vek_generate_event(k_tcp_event, e.port, static_cast<i_named_string*>(obj), false);
+    queue_event(events, true, e.port, static_cast<i_named_string*>(obj));
     obj->release();
     return true;
 }
 
-bool socket_service::drain_udp(const entry& e, char* buffer)
+bool socket_service::drain_udp(event_service& events, const entry& e, char* buffer)
 {
-    for (int i = 0; i < k_udp_batch; ++i) {
-        alignas(4) unsigned char from[platform::k_sockaddr_in_size] = {};
-        int from_len = platform::k_sockaddr_in_size;
-        auto* peer_addr = reinterpret_cast<sockaddr_in*>(from);
-        long n = platform::socket_recvfrom(e.socket, buffer, k_recv_buffer, peer_addr, &from_len);
-        if (n == 0) {
-            // An empty datagram is a datagram, not the end of a stream.
-            count_empty_datagram(e.port);
-            continue;
-        }
+    alignas(4) unsigned char from[k_recv_batch][platform::k_sockaddr_in_size];
+    platform::datagram batch[k_recv_batch];
+    for (int i = 0; i < k_recv_batch; ++i) {
+        batch[i] = platform::datagram{buffer + i * k_recv_buffer, k_recv_buffer,
+                                      reinterpret_cast<sockaddr_in*>(from[i]), 0, 0};
+    }
+    int taken = 0;
+    while (taken < k_udp_batch) {
+        std::memset(from, 0, sizeof from);
+        int n = platform::socket_recv_batch(e.socket, batch, k_recv_batch);
         if (n < 0) {
             if (vek_net_error()) close_udp(e.host.c_str(), e.port);
-            return i != 0;
+            return taken != 0;
         }
-        char peer[64] = "";
-        platform::addr_text(peer_addr, peer, sizeof(peer));
-        auto* conn = new (std::nothrow) udp_conn(peer, platform::addr_port(peer_addr), e.port, peer_addr, from_len,
-                                                 buffer, static_cast<unsigned int>(n));
-        if (conn == nullptr) continue;
-        conn->addref();
-        vek_generate_event("VEK_EVT_UDP_PACKET_RECEIVED", e.port, static_cast<i_udp_conn*>(conn), false);
-        conn->release();
+        for (int i = 0; i < n; ++i) announce_datagram(events, e, batch[i]);
+        taken += n;
     }
     return true;
+}
+
+void socket_service::announce_datagram(event_service& events, const entry& e, const platform::datagram& d)
+{
+    if (d.length == 0) {
+        // An empty datagram is a datagram, not the end of a stream.
+        count_empty_datagram(e.port);
+        return;
+    }
+    char peer[64] = "";
+    platform::addr_text(d.from, peer, sizeof(peer));
+    auto* conn = new (std::nothrow) udp_conn(peer, platform::addr_port(d.from), e.port, d.from, d.from_len, d.buf,
+                                             static_cast<unsigned int>(d.length));
+    if (conn == nullptr) return;
+    conn->addref();
+    queue_event(events, false, e.port, static_cast<i_udp_conn*>(conn));
+    conn->release();
+}
+
+void socket_service::queue_event(event_service& events, bool tcp, unsigned short port, i_object* obj)
+{
+    event_proc* proc = events.impl();
+    if (proc == nullptr) return;
+    unsigned int& type = tcp ? m_tcp_type : m_udp_type;
+    if (type == 0) type = proc->get_event_type(tcp ? k_tcp_event : k_udp_event);
+    auto* ev = new (std::nothrow) event(type, port, obj);
+    if (ev == nullptr) return;
+    ev->addref();
+    // A refused event is released here, with its connection (an accepted
+    // socket nobody took closes with it).
+    proc->fire_from(ev, tcp ? tcp_source(port) : udp_source(port));
+    ev->release();
 }
 
 void socket_service::count_empty_datagram(unsigned short port)

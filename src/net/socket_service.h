@@ -3,13 +3,15 @@
 //
 // One thread (started by the constructor) makes passes over the socket
 // table in ascending handle order: one accept per TCP entry, up to 1024
-// datagrams per UDP entry, each queued as an event with the entry's port as
-// id. An empty datagram is dropped and counted (traced at most once a
-// second); it never closes the port. A pass that found something is followed at once by the next;
-// otherwise the thread waits (at most 50 ms) until one of the table's
-// sockets or the wake-up descriptor is readable. open, close and the
-// destructor write the wake-up descriptor, so the thread sees a changed
-// table at once.
+// datagrams per UDP entry (read up to 16 per system call), each queued as
+// an event with the entry's port as id. An empty datagram is dropped and
+// counted (traced at most once a second); it never closes the port. Each
+// port's events are bounded in the event processor's queue: past the bound
+// the newest is dropped there. A pass that found something is followed at
+// once by the next; otherwise the thread waits (at most 50 ms) until one of
+// the table's sockets or the wake-up descriptor is readable. open, close
+// and the destructor write the wake-up descriptor, so the thread sees a
+// changed table at once.
 //
 // Lock: the table guard protects both tables; the thread holds it for a
 // whole pass (accept, recvfrom, event creation and queueing, which never
@@ -23,11 +25,14 @@
 #include <map>
 #include <string>
 
+#include "platform/socket.h"
 #include "vek/object/string.h"
 #include "vek/object/sync.h"
 #include "vek/streams.h"
 
 namespace vek {
+
+class event_service;
 
 // name: the peer's dotted address; value: the listening entry's host; id:
 // the accepted socket. Answers "i_typed_object" besides what named_string
@@ -78,8 +83,13 @@ private:
     // One pass; true when it accepted or received anything.
     bool pass(char*& buffer);
     // REQUIRES: m_guard held.
-    bool accept_one(const entry& e);
-    bool drain_udp(const entry& e, char* buffer);
+    bool accept_one(event_service& events, const entry& e);
+    bool drain_udp(event_service& events, const entry& e, char* buffer);
+    // REQUIRES: m_guard held.
+    void announce_datagram(event_service& events, const entry& e, const platform::datagram& d);
+    // Queues the connection event (`tcp`) or the datagram event for `port`
+    // with `obj`, bounded by the port's backlog.
+    void queue_event(event_service& events, bool tcp, unsigned short port, i_object* obj);
     // REQUIRES: m_guard held. Counts a dropped empty datagram; traces the
     // count at most once a second.
     void count_empty_datagram(unsigned short port);
@@ -93,6 +103,9 @@ private:
     unsigned long long m_empty_total = 0;
     unsigned long long m_empty_untraced = 0;
     unsigned int m_empty_traced_at = 0;
+    // Event type numbers, looked up once. Used by the service thread only.
+    unsigned int m_tcp_type = 0;
+    unsigned int m_udp_type = 0;
 };
 
 }  // namespace vek

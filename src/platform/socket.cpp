@@ -131,6 +131,28 @@ long socket_recvfrom(int s, void* buf, std::size_t size, sockaddr_in* from, int*
     return n;
 }
 
+int socket_recv_batch(int s, datagram* batch, int count)
+{
+    const int k_most = 64;
+    mmsghdr msgs[k_most];
+    iovec iov[k_most];
+    if (count > k_most) count = k_most;
+    for (int i = 0; i < count; ++i) {
+        iov[i] = iovec{batch[i].buf, batch[i].size};
+        msgs[i] = mmsghdr{};
+        msgs[i].msg_hdr.msg_name = batch[i].from;
+        msgs[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+        msgs[i].msg_hdr.msg_iov = &iov[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+    }
+    int n = ::recvmmsg(s, msgs, static_cast<unsigned int>(count), MSG_DONTWAIT, nullptr);
+    for (int i = 0; i < n; ++i) {
+        batch[i].length = static_cast<long>(msgs[i].msg_len);
+        batch[i].from_len = static_cast<int>(msgs[i].msg_hdr.msg_namelen);
+    }
+    return n;
+}
+
 long socket_sendto(int s, const void* data, std::size_t size, const void* to, int to_len)
 {
     return ::sendto(s, data, size, MSG_NOSIGNAL, static_cast<const sockaddr*>(to), static_cast<socklen_t>(to_len));

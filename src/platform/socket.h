@@ -39,6 +39,20 @@ long socket_recv(int s, void* data, std::size_t size);
 // recvfrom without blocking into `from` (`*from_len` bytes available).
 long socket_recvfrom(int s, void* buf, std::size_t size, sockaddr_in* from, int* from_len);
 long socket_sendto(int s, const void* data, std::size_t size, const void* to, int to_len);
+
+// One datagram of a batch read: the caller fills buf, size and from; the
+// read fills length (bytes received) and from_len (bytes of `from` valid).
+struct datagram {
+    void* buf;
+    std::size_t size;
+    sockaddr_in* from;
+    int from_len;
+    long length;
+};
+// Reads up to `count` datagrams without blocking, in one system call
+// (recvmmsg). The number read, at least 1; -1 when none could be read, with
+// the error for last_socket_error().
+int socket_recv_batch(int s, datagram* batch, int count);
 // The dotted address and host-order port of `addr`.
 bool addr_text(const sockaddr_in* addr, char* out, std::size_t out_size);
 unsigned short addr_port(const sockaddr_in* addr);

@@ -103,6 +103,17 @@ TEST_F(EventProcTest, ChangesMadeByAHandlerApplyWithinTheSameDelivery)
     for (sink* s : {&a, &b}) vek_install_handler("t.change", 0, s, on_event);
     EXPECT_EQ(fire("t.change", 1), (names{"b", "c", "a"}));
     EXPECT_EQ(fire("t.change", 1), (names{"c", "a"}));
+
+    // A handler that re-identifies the event hands it to newer handlers of
+    // the new identifier it had passed over, but never to itself again.
+    vek_install_handler("t.reid", 0, &a, on_event);
+    vek_install_handler("t.reid", 0, &b, on_event);
+    vek_install_handler("t.reid", 5, &d, on_event);
+    b.action = [](vek::i_event* e) {
+        dynamic_cast<vek::event*>(e)->set_event_id(5);
+        return true;
+    };
+    EXPECT_EQ(fire("t.reid", 7), (names{"b", "d", "a"}));
 }
 
 TEST_F(EventProcTest, QueuedEventIsDeliveredLaterOnAnotherThread)

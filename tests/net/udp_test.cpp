@@ -1,4 +1,5 @@
 // Datagrams through the socket service and answers through udp_conn.
+#include <condition_variable>
 #include <set>
 
 #include "net_support.h"
@@ -8,6 +9,47 @@ namespace {
 using vek_test::wait_for;
 
 class UdpTest : public net_test::NetTest {};
+
+// Counts the datagram events it is given; holds each while `hold` is set.
+class gate : public vek::object {
+public:
+    bool on_packet(vek::i_event*)
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ++entered;
+        opened.wait(lock, [this] { return !hold; });
+        ++done;
+        return false;
+    }
+    void open()
+    {
+        std::lock_guard<std::mutex> lock(m);
+        hold = false;
+        opened.notify_all();
+    }
+    int count(const int& n)
+    {
+        std::lock_guard<std::mutex> lock(m);
+        return n;
+    }
+
+    std::mutex m;
+    std::condition_variable opened;
+    bool hold = true;
+    int entered = 0, done = 0;
+};
+
+// With a small backlog per source. The gates outlive the library.
+class UdpBacklogTest : public net_test::NetTest {
+protected:
+    void SetUp() override
+    {
+        setenv("VEK_MAX_QUEUED_EVENTS", "8", 1);
+        NetTest::SetUp();
+    }
+    vek_test::env_guard env{{"VEK_MAX_QUEUED_EVENTS"}};
+    gate stuck, marker;
+};
 
 // Empty datagrams are counted, not delivered; the others are one event
 // each, whole up to the largest an IPv4 datagram holds.
@@ -57,6 +99,43 @@ TEST_F(UdpTest, DatagramsArriveOnceEachAndWholeAndAnswersLeaveFromThePort)
     EXPECT_EQ(answer(), "fallback");
     c->disconnect();
     EXPECT_FALSE(c->put_text("ok"));
+}
+
+}  // namespace
+
+namespace {
+
+// Datagrams sent to a port whose handlers are stuck fill only that port's
+// backlog: the newest are dropped and traced, and another port goes on.
+TEST_F(UdpBacklogTest, AFullPortDropsItsNewestDatagramsWhileOtherPortsGoOn)
+{
+    marker.hold = false;
+    auto cb = static_cast<vek::vek_event_function>(&gate::on_packet);
+    unsigned short other = free_port(SOCK_DGRAM);
+    vek_install_handler("VEK_EVT_UDP_PACKET_RECEIVED", udp, &stuck, cb);
+    vek_install_handler("VEK_EVT_UDP_PACKET_RECEIVED", other, &marker, cb);
+    // Opened in this order, `udp` is drained before `other` in each pass.
+    ASSERT_TRUE(svc->open_udp("127.0.0.1", udp));
+    ASSERT_TRUE(svc->open_udp("127.0.0.1", other));
+    int client = owned.emplace_back(connect_to(udp, SOCK_DGRAM));
+    int client2 = owned.emplace_back(connect_to(other, SOCK_DGRAM));
+    vek_test::trace_to_stdout();
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 200; ++i) send(client, "x", 1, 0);
+    send(client2, "m", 1, 0);
+    EXPECT_TRUE(wait_for([&] { return marker.count(marker.done) == 1; }));
+    vek_enable_trace(false);
+    std::string trace = testing::internal::GetCapturedStdout();
+    std::string line =
+        "event_proc: backlog full, dropped 1 event(s) from UDP port " + std::to_string(udp) + " (1 in all)";
+    EXPECT_NE(trace.find(line), std::string::npos) << trace;
+
+    stuck.open();
+    send(client2, "m", 1, 0);  // queued behind whatever `udp` still had waiting
+    EXPECT_TRUE(wait_for([&] { return marker.count(marker.done) == 2; }));
+    EXPECT_TRUE(wait_for([&] { return stuck.count(stuck.done) == stuck.count(stuck.entered); }));
+    EXPECT_GE(stuck.count(stuck.done), 8);
+    EXPECT_LT(stuck.count(stuck.done), 200);
 }
 
 }  // namespace
