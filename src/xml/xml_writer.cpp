@@ -20,17 +20,29 @@ const char* entity_of(char c)
             return "&lt;";
         case '>':
             return "&gt;";
+        case '\t':
+            return "&#9;";
+        case '\n':
+            return "&#10;";
+        case '\r':
+            return "&#13;";
         default:
             return "&amp;";
     }
 }
 
-// Only the four characters " < > & are replaced; apostrophes pass.
-void put_escaped(string& out, const char* text)
+// The characters a parser would not give back as they are: in an attribute
+// value it turns tabs and line feeds into spaces, and anywhere it turns a
+// carriage return (with a line feed after it) into a line feed. Apostrophes
+// pass; text keeps its tabs and line feeds.
+const char text_specials[] = "\"<>&\r";
+const char value_specials[] = "\"<>&\r\n\t";
+
+void put_escaped(string& out, const char* text, const char* specials)
 {
     for (;;) {
-        const char* special = std::strpbrk(text, "\"<>&");
-        if (special == nullptr) break;
+        const char* special = text + std::strcspn(text, specials);
+        if (*special == '\0') break;
         out.concatn(text, static_cast<unsigned int>(special - text));
         out.concat(entity_of(*special));
         text = special + 1;
@@ -63,7 +75,7 @@ bool open_element(string& out, xml_node* node, unsigned int depth, bool format)
         out.concatn(" ", 1);
         out.concat(name);
         out.concatn("=\"", 2);
-        put_escaped(out, value);
+        put_escaped(out, value, value_specials);
         out.concatn("\"", 1);
     });
     if (node->child_at(0) == nullptr && *node->get_text() == '\0') {
@@ -82,7 +94,7 @@ void close_element(string& out, xml_node* node, unsigned int depth, bool format)
     const char* text = node->get_text();
     if (*text != '\0') {
         put_tabs(out, depth + 1, format);
-        put_escaped(out, text);
+        put_escaped(out, text, text_specials);
         put_line_end(out, format);
     }
     put_tabs(out, depth, format);
