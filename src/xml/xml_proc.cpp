@@ -16,6 +16,7 @@
 #include "platform/fs.h"
 #include "vek/core.h"
 #include "vek/util.h"
+#include "xml/xml_encoding.h"
 
 namespace vek {
 
@@ -141,6 +142,7 @@ XML_Parser new_parser(parse_context* ctx)
     XML_SetElementHandler(parser, on_start, on_end);
     XML_SetCharacterDataHandler(parser, on_text);
     XML_SetUserData(parser, ctx);
+    XML_SetUnknownEncodingHandler(parser, xml_unknown_encoding, nullptr);
     return parser;
 }
 

@@ -11,26 +11,6 @@
 namespace vek_test {
 namespace {
 
-// Every name, attribute and text of the tree, each with its length, so no
-// two different trees give the same dump.
-std::string dump(vek::i_xml_node* node)
-{
-    if (node == nullptr) return "<null>";
-    auto field = [](const char* s) { return std::to_string(std::strlen(s)) + ":" + s; };
-    std::string s = "(" + field(node->get_name()) + field(node->get_text());
-    col_ptr attrs(node->get_attributes());
-    for (unsigned int i = 0; i < attrs->get_count(); ++i) {
-        auto_ptr_t<vek::i_object> item(attrs->get_item_by_pos(i));
-        s += "@" + field(vek_cast_i_named_object(item)->get_name()) + field(vek_cast_i_string(item)->get_value());
-    }
-    col_ptr children(node->get_child_nodes());
-    for (unsigned int i = 0; i < children->get_count(); ++i) {
-        auto_ptr_t<vek::i_object> child(children->get_item_by_pos(i));
-        s += dump(vek_cast_i_xml_node(child));
-    }
-    return s + ")";
-}
-
 class XmlRoundTripTest : public xml_fixture {
 protected:
     // Whether get_xml's output, in both forms, parses back to a tree equal
