@@ -4,10 +4,13 @@
 //   ceiling for any Expat-based tree builder;
 // - select_nodes over a 100 000-node tree, beside a plain walk of the same
 //   children through get_child_nodes;
-// - get_xml(true) throughput.
+// - get_xml(true) throughput;
+// - the heap a parsed tree of that document holds, beside the document's
+//   own size (the counter is the ratio).
 #include <expat.h>
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -101,6 +104,28 @@ void BM_release_tree(benchmark::State& state)
     }
 }
 BENCHMARK(BM_release_tree)->Unit(benchmark::kMillisecond);
+
+std::size_t heap_in_use()
+{
+    struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+void BM_tree_memory(benchmark::State& state)
+{
+    const std::string& doc = document();
+    double ratio = 0;
+    for (auto _ : state) {
+        std::size_t before = heap_in_use();
+        vek::i_xml_node* root = processor()->parse_text(doc.c_str());
+        ratio = static_cast<double>(heap_in_use() - before) / static_cast<double>(doc.size());
+        state.PauseTiming();
+        if (root != nullptr) tear_down(root);
+        state.ResumeTiming();
+    }
+    state.counters["tree_per_doc_byte"] = ratio;
+}
+BENCHMARK(BM_tree_memory)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 vek::i_xml_node* wide_tree()
 {

@@ -78,7 +78,7 @@ bool open_element(string& out, xml_node* node, unsigned int depth, bool format)
         put_escaped(out, value, value_specials);
         out.concatn("\"", 1);
     });
-    if (node->child_at(0) == nullptr && *node->get_text() == '\0') {
+    if (node->first_child() == nullptr && *node->get_text() == '\0') {
         out.concatn("/>", 2);
         put_line_end(out, format);
         return false;
@@ -106,7 +106,7 @@ void close_element(string& out, xml_node* node, unsigned int depth, bool format)
 
 struct open_frame {
     xml_node* node;
-    unsigned int next_child;
+    xml_node* next_child;
 };
 
 }  // namespace
@@ -117,18 +117,18 @@ char* xml_node::get_xml(bool format)
     if (!out.reserve(1024)) return nullptr;
     try {
         std::vector<open_frame> open;
-        if (open_element(out, this, 0, format)) open.push_back(open_frame{this, 0});
+        if (open_element(out, this, 0, format)) open.push_back(open_frame{this, first_child()});
         while (!open.empty()) {
             unsigned int depth = static_cast<unsigned int>(open.size() - 1);
             open_frame& top = open.back();
-            xml_node* child = top.node->child_at(top.next_child);
+            xml_node* child = top.next_child;
             if (child == nullptr) {
                 close_element(out, top.node, depth, format);
                 open.pop_back();
                 continue;
             }
-            ++top.next_child;
-            if (open_element(out, child, depth + 1, format)) open.push_back(open_frame{child, 0});
+            top.next_child = child->next_sibling();
+            if (open_element(out, child, depth + 1, format)) open.push_back(open_frame{child, child->first_child()});
         }
     } catch (const std::bad_alloc&) {
         return nullptr;
