@@ -1,5 +1,6 @@
 #include "xml/xml_encoding.h"
 
+#include <cstring>
 #include <new>
 
 #include "platform/iconv.h"
@@ -39,6 +40,20 @@ int sequence_length(char_decoder& decoder, unsigned char lead)
         seq[n - 1] = static_cast<char>(prefix);
     }
     return -1;
+}
+
+// Whether every ASCII character that markup needs is the same single byte
+// in the set, as Expat requires (it lets "$@\\^`{}~" differ). Checked first,
+// so that a set such as UTF-32 is refused without probing every byte.
+bool keeps_ascii(char_decoder& decoder)
+{
+    for (unsigned int b = 0; b < 0x7F; ++b) {
+        if (b < 0x20 && b != '\t' && b != '\n' && b != '\r') continue;
+        if (std::strchr("$@\\^`{}~", static_cast<int>(b)) != nullptr) continue;
+        char byte = static_cast<char>(b);
+        if (decoder.decode(&byte, 1) != static_cast<long>(b)) return false;
+    }
+    return true;
 }
 
 // Fills Expat's byte map. True when some byte begins a longer sequence.
@@ -81,6 +96,11 @@ int XMLCALL xml_unknown_encoding(void* /*handler_data*/, const XML_Char* name, X
     if (set == nullptr) return XML_STATUS_ERROR;
     if (!set->decoder.valid()) {
         vek_trace("xml_proc: unknown encoding \"%s\"", name);
+        delete set;
+        return XML_STATUS_ERROR;
+    }
+    if (!keeps_ascii(set->decoder)) {
+        vek_trace("xml_proc: encoding \"%s\" is not ASCII-compatible", name);
         delete set;
         return XML_STATUS_ERROR;
     }
