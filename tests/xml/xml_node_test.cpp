@@ -79,6 +79,13 @@ TEST_F(XmlNodeTest, AttributesAndTextAreEditedInPlace)
     EXPECT_FALSE(node->set_attribute("x", nullptr));
     // A returned list shares the attributes but not the node's list.
     col_ptr before(node->get_attributes());
+    // Each attribute is held by the node, the returned list and here; reads
+    // add nothing.
+    for (unsigned int i = 0; i < before->get_count(); ++i) {
+        auto_ptr_t<vek::i_object> item(before->get_item_by_pos(i));
+        node->get_attribute(vek_cast_i_named_object(item)->get_name());
+        EXPECT_EQ(count_of(item), 3) << i;
+    }
     EXPECT_TRUE(node->delete_attribute("b"));
     EXPECT_FALSE(node->delete_attribute("b"));
     EXPECT_FALSE(node->delete_attribute(nullptr));
