@@ -4,13 +4,19 @@
 //   ceiling for any Expat-based tree builder;
 // - select_nodes over a 100 000-node tree, beside a plain walk of the same
 //   children through get_child_nodes;
-// - get_xml(true) throughput.
+// - get_xml(true) throughput;
+// - the heap and the resident memory a parsed tree of that document takes,
+//   beside the document's own size (the counters are the ratios).
 #include <expat.h>
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include <vek/vek_core.h>
@@ -101,6 +107,46 @@ void BM_release_tree(benchmark::State& state)
     }
 }
 BENCHMARK(BM_release_tree)->Unit(benchmark::kMillisecond);
+
+std::size_t heap_in_use()
+{
+    struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+// Resident bytes of the process.
+std::size_t resident()
+{
+    std::size_t pages = 0, resident_pages = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident_pages;
+    return resident_pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+// The largest growth over the iterations counts.
+void BM_tree_memory(benchmark::State& state)
+{
+    const std::string& doc = document();
+    double heap = 0, rss = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        // Pages freed earlier go back first, so the tree cannot reuse them.
+        malloc_trim(0);
+        state.ResumeTiming();
+        std::size_t heap_before = heap_in_use(), rss_before = resident();
+        vek::i_xml_node* root = processor()->parse_text(doc.c_str());
+        state.PauseTiming();
+        // What the parse used only while it ran (Expat's copy of the text
+        // among it) goes back too: the tree is what stays.
+        malloc_trim(0);
+        heap = std::max(heap, static_cast<double>(heap_in_use() - heap_before) / static_cast<double>(doc.size()));
+        rss = std::max(rss, static_cast<double>(resident() - rss_before) / static_cast<double>(doc.size()));
+        if (root != nullptr) tear_down(root);
+        state.ResumeTiming();
+    }
+    state.counters["heap_per_doc_byte"] = heap;
+    state.counters["rss_per_doc_byte"] = rss;
+}
+BENCHMARK(BM_tree_memory)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 vek::i_xml_node* wide_tree()
 {

@@ -178,5 +178,41 @@ void* iconv_from_utf16(const char* to, const char16_t* in, std::size_t units, st
     return convert(utf16_charset(), to, in, bytes, bytes + bytes / 2 + 16, true, out_size);
 }
 
+char_decoder::char_decoder(const char* charset)
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    : m_cd(::iconv_open("UTF-32BE", charset))
+#else
+    : m_cd(::iconv_open("UTF-32LE", charset))
+#endif
+{
+}
+
+char_decoder::~char_decoder()
+{
+    if (valid()) ::iconv_close(static_cast<iconv_t>(m_cd));
+}
+
+bool char_decoder::valid() const
+{
+    return static_cast<iconv_t>(m_cd) != no_descriptor;
+}
+
+long char_decoder::decode(const char* in, std::size_t size)
+{
+    if (!valid()) return decode_invalid;
+    iconv_t cd = static_cast<iconv_t>(m_cd);
+    // Each call starts from the initial shift state.
+    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char32_t out[2];
+    char* src = const_cast<char*>(in);
+    std::size_t left = size;
+    char* dst = reinterpret_cast<char*>(out);
+    std::size_t room = sizeof(out);
+    if (::iconv(cd, &src, &left, &dst, &room) == static_cast<std::size_t>(-1))
+        return errno == EINVAL ? decode_incomplete : decode_invalid;
+    if (left != 0 || room != sizeof(out) - sizeof(char32_t)) return decode_invalid;
+    return static_cast<long>(out[0]);
+}
+
 }  // namespace platform
 }  // namespace vek

@@ -32,6 +32,29 @@ void* iconv_convert(const char* from, const char* to, const void* in, std::size_
 // pair). An unpaired surrogate still gives null.
 void* iconv_from_utf16(const char* to, const char16_t* in, std::size_t units, std::size_t* out_size);
 
+// Decodes one character at a time from a character set, for a parser that
+// meets the text byte by byte. One thread at a time.
+class char_decoder {
+public:
+    explicit char_decoder(const char* charset);
+    ~char_decoder();
+    char_decoder(const char_decoder&) = delete;
+    char_decoder& operator=(const char_decoder&) = delete;
+
+    // False when iconv does not know the character set.
+    bool valid() const;
+    // The code point of the `size` bytes at `in` when they are exactly one
+    // character; decode_incomplete when they begin a longer one;
+    // decode_invalid otherwise (including bytes giving two characters).
+    long decode(const char* in, std::size_t size);
+
+    static constexpr long decode_invalid = -1;
+    static constexpr long decode_incomplete = -2;
+
+private:
+    void* m_cd;
+};
+
 }  // namespace platform
 }  // namespace vek
 

@@ -27,20 +27,9 @@ i_object* as_object(i_xml_node* node)
 
 }  // namespace
 
-i_object* node_list::peek(unsigned int pos)
-{
-    mutex_locker hold(this);
-    return pos < m_items.size() ? m_items[pos] : nullptr;
-}
-
 bool node_list::append_unlocked(i_object* item)
 {
     item->addref();
-    return adopt_unlocked(item);
-}
-
-bool node_list::adopt_unlocked(i_object* item)
-{
     try {
         m_items.push_back(item);
     } catch (const std::bad_alloc&) {
@@ -51,21 +40,74 @@ bool node_list::adopt_unlocked(i_object* item)
     return true;
 }
 
-void node_list::reserve_unlocked(unsigned int size)
-{
-    try {
-        m_items.reserve(size);
-    } catch (const std::bad_alloc&) {
-        // Appends grow the list one by one instead.
+struct xml_node::edits {
+    edits() = default;
+    edits(const edits&) = delete;
+    edits& operator=(const edits&) = delete;
+    ~edits()
+    {
+        std::free(name);
+        std::free(text);
+        node_list* list = attributes.load(std::memory_order_acquire);
+        if (list != nullptr) list->release();
     }
+
+    bool has_name = false;
+    bool has_text = false;
+    char* name = nullptr;
+    char* text = nullptr;
+    std::atomic<node_list*> attributes{nullptr};
+};
+
+namespace {
+
+// Heap text: caller frees with free(). Null for "" (and when memory runs
+// out, which *ok reports).
+char* copy_or_null(const char* text, bool* ok)
+{
+    if (*text == '\0') {
+        *ok = true;
+        return nullptr;
+    }
+    char* copy = strdup(text);
+    *ok = copy != nullptr;
+    return copy;
 }
 
-xml_node::xml_node() : m_parent(nullptr)
+// New reference: caller releases. Null when memory runs out. The value is
+// held in a buffer of its exact size.
+named_string* new_attribute(const char* name, const char* value)
+{
+    named_string* attr = new (std::nothrow) named_string();
+    if (attr == nullptr) return nullptr;
+    attr->addref();
+    bool ok = attr->set_name(name);
+    char* copy = ok ? copy_or_null(value, &ok) : nullptr;
+    if (copy != nullptr) attr->assign(copy);
+    if (ok) return attr;
+    attr->release();
+    return nullptr;
+}
+
+}  // namespace
+
+xml_node::xml_node()
+    : m_parent(nullptr),
+      m_first_child(nullptr),
+      m_last_child(nullptr),
+      m_next(nullptr),
+      m_record(nullptr),
+      m_chunk(nullptr),
+      m_edits(nullptr)
 {
     m_own_count = 1;
 }
 
-xml_node::~xml_node() {}
+xml_node::~xml_node()
+{
+    delete m_edits.load(std::memory_order_acquire);
+    if (m_chunk != nullptr) m_chunk->release();
+}
 
 xml_node* xml_node::from(i_object* obj)
 {
@@ -73,11 +115,6 @@ xml_node* xml_node::from(i_object* obj)
     void* p = nullptr;
     if (!obj->get_interface("xml_node", &p)) return nullptr;
     return static_cast<xml_node*>(p);
-}
-
-xml_node* xml_node::child_at(unsigned int pos)
-{
-    return from(m_children.peek(pos));
 }
 
 bool xml_node::get_interface(const char* iface_name, void** pp_obj)
@@ -117,85 +154,169 @@ void xml_node::personal_destruct()
 
 void xml_node::detach_children()
 {
-    for (unsigned int i = 0;; ++i) {
-        xml_node* child = child_at(i);
-        if (child == nullptr) break;
+    xml_node* child = m_first_child;
+    m_first_child = nullptr;
+    m_last_child = nullptr;
+    while (child != nullptr) {
+        xml_node* next = child->m_next;
+        child->m_next = nullptr;
         child->m_parent = nullptr;
+        child->release();
+        child = next;
     }
-    m_children.clear();
 }
 
-bool xml_node::adopt_child(xml_node* child)
+void xml_node::adopt_child(xml_node* child)
 {
-    // Room for a few children at once spares the list its first regrowths.
-    if (m_children.get_count() == 0) m_children.reserve_unlocked(4);
-    return m_children.adopt_unlocked(child);
+    link(child, UINT_MAX);
+    child->m_parent = this;
 }
 
-// Parsed values and texts are held in buffers of their exact size (a tree
-// holds many short ones); they grow by the usual rules when edited.
-namespace {
-
-// Heap text: caller frees with free(). Null when memory runs out.
-char* exact_copy(const char* text, size_t length)
+void xml_node::set_record(const char* record, text_chunk* chunk)
 {
-    char* copy = static_cast<char*>(std::malloc(length + 1));
-    if (copy == nullptr) return nullptr;
-    std::memcpy(copy, text, length);
-    copy[length] = '\0';
-    return copy;
+    m_record = record;
+    m_chunk = chunk;
 }
 
-}  // namespace
-
-bool xml_node::append_attribute(const char* name, const char* value)
+void xml_node::link(xml_node* child, unsigned int pos)
 {
-    named_string* attr = new (std::nothrow) named_string();
-    if (attr == nullptr) return false;
-    // Ours while it is filled in; afterwards the list's reference is the
-    // attribute's only one, or the attribute is freed.
-    attr->addref();
-    bool ok = attr->set_name(name);
-    if (ok && *value != '\0') {
-        char* copy = exact_copy(value, std::strlen(value));
-        ok = copy != nullptr;
-        if (ok) attr->assign(copy);
+    xml_node* prev = nullptr;
+    xml_node* next = m_first_child;
+    // The end is known without a walk.
+    if (pos == UINT_MAX) {
+        prev = m_last_child;
+        next = nullptr;
     }
-    ok = ok && m_attributes.append_unlocked(attr);
-    attr->release();
-    return ok;
+    for (; pos > 0 && next != nullptr; --pos) {
+        prev = next;
+        next = next->m_next;
+    }
+    child->m_next = next;
+    if (prev != nullptr) {
+        prev->m_next = child;
+    } else {
+        m_first_child = child;
+    }
+    if (next == nullptr) m_last_child = child;
 }
 
-bool xml_node::set_text_n(const char* text, size_t length)
+void xml_node::unlink(xml_node* child, xml_node* prev)
 {
-    if (length >= UINT_MAX) return false;
-    char* copy = exact_copy(text, length);
-    if (copy == nullptr) return false;
-    m_text.assign(copy);
+    if (prev != nullptr) {
+        prev->m_next = child->m_next;
+    } else {
+        m_first_child = child->m_next;
+    }
+    if (m_last_child == child) m_last_child = prev;
+    child->m_next = nullptr;
+}
+
+const char* xml_node::record_attributes()
+{
+    if (m_record == nullptr) return nullptr;
+    const char* text = m_record + std::strlen(m_record) + 1;
+    return text + std::strlen(text) + 1;
+}
+
+xml_node::edits* xml_node::own_edits()
+{
+    edits* e = m_edits.load(std::memory_order_acquire);
+    if (e != nullptr) return e;
+    edits* made = new (std::nothrow) edits();
+    if (made == nullptr) return nullptr;
+    // Two threads setting attributes may race to make it; one wins.
+    if (m_edits.compare_exchange_strong(e, made, std::memory_order_acq_rel)) return made;
+    delete made;
+    return e;
+}
+
+node_list* xml_node::find_attribute_list()
+{
+    edits* e = m_edits.load(std::memory_order_acquire);
+    return e != nullptr ? e->attributes.load(std::memory_order_acquire) : nullptr;
+}
+
+node_list* xml_node::attribute_list()
+{
+    edits* e = own_edits();
+    if (e == nullptr) return nullptr;
+    node_list* list = e->attributes.load(std::memory_order_acquire);
+    if (list != nullptr) return list;
+    node_list* made = new (std::nothrow) node_list();
+    if (made == nullptr) return nullptr;
+    made->addref();
+    bool ok = true;
+    for (const char* p = record_attributes(); ok && p != nullptr && *p != '\0';) {
+        const char* value = p + std::strlen(p) + 1;
+        named_string* attr = new_attribute(p, value);
+        ok = attr != nullptr && made->append_unlocked(attr);
+        if (attr != nullptr) attr->release();
+        p = value + std::strlen(value) + 1;
+    }
+    if (ok && e->attributes.compare_exchange_strong(list, made, std::memory_order_acq_rel)) return made;
+    made->release();
+    return ok ? list : nullptr;
+}
+
+const char* xml_node::get_name()
+{
+    edits* e = m_edits.load(std::memory_order_acquire);
+    if (e != nullptr && e->has_name) return e->name != nullptr ? e->name : "";
+    return m_record != nullptr ? m_record : "";
+}
+
+bool xml_node::set_name(const char* name)
+{
+    if (name == nullptr) return false;
+    edits* e = own_edits();
+    bool ok = false;
+    char* copy = e != nullptr ? copy_or_null(name, &ok) : nullptr;
+    if (!ok) return false;
+    std::free(e->name);
+    e->name = copy;
+    e->has_name = true;
     return true;
 }
 
 const char* xml_node::get_text()
 {
-    return m_text.get_value();
+    edits* e = m_edits.load(std::memory_order_acquire);
+    if (e != nullptr && e->has_text) return e->text != nullptr ? e->text : "";
+    return m_record != nullptr ? m_record + std::strlen(m_record) + 1 : "";
 }
 
 bool xml_node::set_text(const char* text)
 {
     if (text == nullptr) return false;
-    m_text.set_value(text);
+    edits* e = own_edits();
+    bool ok = false;
+    char* copy = e != nullptr ? copy_or_null(text, &ok) : nullptr;
+    if (!ok) return false;
+    std::free(e->text);
+    e->text = copy;
+    e->has_text = true;
     return true;
 }
 
 i_object_col* xml_node::get_attributes()
 {
-    object_col* col = m_attributes.copy();
+    node_list* list = attribute_list();
+    object_col* col = list != nullptr ? list->copy() : nullptr;
     return col != nullptr ? static_cast<i_object_col*>(col) : nullptr;
 }
 
 const char* xml_node::get_attribute(const char* name)
 {
-    i_object* item = m_attributes.get_item_by_name(name);
+    if (name == nullptr) return "";
+    node_list* list = find_attribute_list();
+    if (list == nullptr) {
+        const char* found = "";
+        for_each_attribute([name, &found](const char* n, const char* value) {
+            if (*found == '\0' && std::strcmp(n, name) == 0) found = value;
+        });
+        return found;
+    }
+    i_object* item = list->get_item_by_name(name);
     if (item == nullptr) return "";
     void* p = nullptr;
     const char* value = "";
@@ -208,9 +329,16 @@ const char* xml_node::get_attribute(const char* name)
 bool xml_node::set_attribute(const char* name, const char* value)
 {
     if (name == nullptr || value == nullptr || !vek_is_running()) return false;
-    mutex_locker hold(&m_attributes);
-    i_object* item = m_attributes.get_item_by_name(name);
-    if (item == nullptr) return append_attribute(name, value);
+    node_list* list = attribute_list();
+    if (list == nullptr) return false;
+    mutex_locker hold(list);
+    i_object* item = list->get_item_by_name(name);
+    if (item == nullptr) {
+        named_string* attr = new_attribute(name, value);
+        bool ok = attr != nullptr && list->append_unlocked(attr);
+        if (attr != nullptr) attr->release();
+        return ok;
+    }
     void* p = nullptr;
     if (item->get_interface("i_string", &p) && p != nullptr) static_cast<i_string*>(p)->set_value(value);
     item->release();
@@ -220,13 +348,22 @@ bool xml_node::set_attribute(const char* name, const char* value)
 bool xml_node::delete_attribute(const char* name)
 {
     if (name == nullptr) return false;
+    // A name the record lacks needs no list.
+    if (find_attribute_list() == nullptr) {
+        bool present = false;
+        for_each_attribute(
+            [name, &present](const char* n, const char*) { present = present || std::strcmp(n, name) == 0; });
+        if (!present) return false;
+    }
+    node_list* list = attribute_list();
+    if (list == nullptr) return false;
     i_object* item = nullptr;
     {
-        mutex_locker hold(&m_attributes);
-        int pos = m_attributes.get_item_pos(name);
+        mutex_locker hold(list);
+        int pos = list->get_item_pos(name);
         if (pos < 0) return false;
-        item = m_attributes.get_item_by_pos(static_cast<unsigned int>(pos));
-        m_attributes.remove_item(item);
+        item = list->get_item_by_pos(static_cast<unsigned int>(pos));
+        list->remove_item(item);
     }
     // The last reference: the attribute goes outside the lock.
     item->release();
@@ -235,14 +372,25 @@ bool xml_node::delete_attribute(const char* name)
 
 i_object_col* xml_node::get_child_nodes()
 {
-    object_col* col = m_children.copy();
-    return col != nullptr ? static_cast<i_object_col*>(col) : nullptr;
+    node_list* col = new (std::nothrow) node_list();
+    if (col == nullptr) return nullptr;
+    col->addref();
+    for (xml_node* child = m_first_child; child != nullptr; child = child->m_next) {
+        if (!col->append_unlocked(child)) {
+            col->release();
+            return nullptr;
+        }
+    }
+    return col;
 }
 
 bool xml_node::add_child(i_xml_node* node, i_xml_node* prev_child)
 {
-    int pos = prev_child != nullptr ? m_children.get_item_pos(as_object(prev_child)) : -1;
-    return insert_child(node, pos);
+    xml_node* prev = prev_child != nullptr ? from(as_object(prev_child)) : nullptr;
+    int pos = 0;
+    xml_node* child = m_first_child;
+    for (; prev != nullptr && child != nullptr && child != prev; child = child->m_next) ++pos;
+    return insert_child(node, prev != nullptr && child != nullptr ? pos : -1);
 }
 
 bool xml_node::insert_child(i_xml_node* node, int pos)
@@ -250,9 +398,33 @@ bool xml_node::insert_child(i_xml_node* node, int pos)
     if (node == nullptr) return false;
     xml_node* child = from(as_object(node));
     if (child == nullptr || child == this) return false;
-    // The new place's reference comes first, so a move never drops the node.
-    m_children.insert_item(child, pos < 0 ? UINT_MAX : static_cast<unsigned int>(pos));
-    if (child->m_parent != nullptr) child->m_parent->remove_child(child);
+    unsigned int at = pos < 0 ? UINT_MAX : static_cast<unsigned int>(pos);
+    xml_node* old_parent = child->m_parent;
+    unsigned int index = 0;
+    xml_node* prev = nullptr;
+    if (old_parent != nullptr) {
+        for (xml_node* n = old_parent->m_first_child; n != child; n = n->m_next) {
+            prev = n;
+            ++index;
+        }
+    }
+    if (old_parent == this) {
+        // Inserting in front of its own place, and then taking out the first
+        // occurrence, leaves the order as it was; further on, the node ends
+        // up one place before `pos`.
+        if (at <= index) return true;
+        unlink(child, prev);
+        link(child, at - 1);
+        return true;
+    }
+    // The old parent's reference becomes the new one's, so a move never
+    // drops the node.
+    if (old_parent != nullptr) {
+        old_parent->unlink(child, prev);
+    } else {
+        child->addref();
+    }
+    link(child, at);
     child->m_parent = this;
     return true;
 }
@@ -261,15 +433,13 @@ bool xml_node::remove_child(i_xml_node* node)
 {
     if (node == nullptr) return false;
     xml_node* child = from(as_object(node));
-    if (child == nullptr) {
-        m_children.remove_item(as_object(node));
-        return true;
-    }
-    child->addref();
-    m_children.remove_item(child);
+    if (child == nullptr || child->m_parent != this) return true;
+    xml_node* prev = nullptr;
+    for (xml_node* n = m_first_child; n != child; n = n->m_next) prev = n;
+    unlink(child, prev);
     // A node that has left the list no longer names it as its parent, so the
     // link can never outlive the parent.
-    if (child->m_parent == this && m_children.get_item_pos(child) < 0) child->m_parent = nullptr;
+    child->m_parent = nullptr;
     child->release();
     return true;
 }
@@ -310,8 +480,14 @@ xml_node* xml_node::copy_shallow()
 {
     xml_node* copy = xml_proc::new_node();
     if (copy == nullptr) return nullptr;
-    copy->set_name(get_name());
-    copy->set_text(get_text());
+    if (m_edits.load(std::memory_order_acquire) == nullptr && m_record != nullptr) {
+        // An unedited parsed node shares its record.
+        m_chunk->addref();
+        copy->set_record(m_record, m_chunk);
+        return copy;
+    }
+    if (*get_name() != '\0') copy->set_name(get_name());
+    if (*get_text() != '\0') copy->set_text(get_text());
     for_each_attribute([copy](const char* name, const char* value) { copy->set_attribute(name, value); });
     return copy;
 }
@@ -326,9 +502,7 @@ i_xml_node* xml_node::create_copy(bool recursive)
         while (!work.empty()) {
             std::pair<xml_node*, xml_node*> next = work.back();
             work.pop_back();
-            for (unsigned int i = 0;; ++i) {
-                xml_node* child = next.first->child_at(i);
-                if (child == nullptr) break;
+            for (xml_node* child = next.first->m_first_child; child != nullptr; child = child->m_next) {
                 xml_node* copy = child->copy_shallow();
                 if (copy == nullptr) throw std::bad_alloc();
                 next.second->insert_child(copy, -1);

@@ -37,12 +37,11 @@ struct step {
     std::string value;
 };
 
-// One level of the walk: the node whose children are scanned for step
-// `index`, and the next child to look at.
+// One level of the walk: the step `index` that the children of a node are
+// matched against, and the next of those children to look at.
 struct frame {
-    xml_node* node;
     size_t index;
-    unsigned int next;
+    xml_node* next;
 };
 
 // Splits "name[attr=value]" the way strtok does with the separators
@@ -103,7 +102,8 @@ bool qualifies(xml_node* child, const step& s)
 
 class path_walk {
 public:
-    path_walk(const char* xpath, object_col* out, bool single) : m_steps(parse_path(xpath)), m_out(out), m_single(single)
+    path_walk(const char* xpath, object_col* out, bool single)
+        : m_steps(parse_path(xpath)), m_out(out), m_single(single)
     {
         // Before the first ".." every node is reached by one route only.
         m_first_up = m_steps.size();
@@ -122,11 +122,12 @@ public:
         enter(start, 0);
         while (!m_stack.empty() && !m_done) {
             frame& f = m_stack.back();
-            xml_node* child = f.node->child_at(f.next++);
+            xml_node* child = f.next;
             if (child == nullptr) {
                 m_stack.pop_back();
                 continue;
             }
+            f.next = child->next_sibling();
             if (qualifies(child, m_steps[f.index])) enter(child, f.index + 1);
         }
     }
@@ -142,7 +143,7 @@ private:
         }
         if (!first_visit(node, index)) return;
         if (index < m_steps.size()) {
-            m_stack.push_back(frame{node, index, 0});
+            m_stack.push_back(frame{index, node->first_child()});
             return;
         }
         m_out->add_item(node, false);

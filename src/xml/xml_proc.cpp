@@ -16,6 +16,8 @@
 #include "platform/fs.h"
 #include "vek/core.h"
 #include "vek/util.h"
+#include "xml/text_arena.h"
+#include "xml/xml_encoding.h"
 
 namespace vek {
 
@@ -26,6 +28,12 @@ std::atomic<xml_proc*> g_current_proc{nullptr};
 // Bytes handed to Expat per read of a file.
 const size_t file_chunk_size = 0x10000;
 
+// Where an open element's pieces begin in the parse's buffers.
+struct open_element {
+    size_t text_start;
+    size_t head_start;
+};
+
 // One parse call's state; Expat's user data.
 struct parse_context {
     XML_Parser parser;
@@ -35,12 +43,16 @@ struct parse_context {
     xml_node* current;
     // A node could not be made; the parse is abandoned.
     bool failed;
-    // The text of the open elements, outermost first: text_starts holds
-    // where each element's text begins in `text`. An element's text is
-    // given to its node in one piece when it ends, and a child's text is
-    // cut off again, so the parent's text runs on across its children.
+    // The text of the open elements, outermost first. An element's text is
+    // cut off again when it ends, so the parent's text runs on across its
+    // children.
     std::string text;
-    std::vector<size_t> text_starts;
+    // The name and attributes of the open elements, outermost first, as
+    // name \0 { attribute \0 value \0 } \0. Together with the text they
+    // make the node's record when the element ends.
+    std::string heads;
+    std::vector<open_element> open;
+    text_arena arena;
 };
 
 void abandon(parse_context* ctx)
@@ -54,6 +66,13 @@ bool is_blank(char c)
     return c == ' ' || c == '\n' || c == '\t';
 }
 
+void append_head(std::string& heads, const XML_Char* name, const XML_Char** atts)
+{
+    heads.append(name, std::strlen(name) + 1);
+    for (; atts != nullptr && *atts != nullptr; ++atts) heads.append(*atts, std::strlen(*atts) + 1);
+    heads.push_back('\0');
+}
+
 void XMLCALL on_start(void* user_data, const XML_Char* name, const XML_Char** atts)
 {
     parse_context* ctx = static_cast<parse_context*>(user_data);
@@ -63,51 +82,57 @@ void XMLCALL on_start(void* user_data, const XML_Char* name, const XML_Char** at
         abandon(ctx);
         return;
     }
-    xml_node* parent = ctx->current;
-    node->set_parent(parent);
-    if (parent != nullptr && !parent->adopt_child(node)) {
-        // The node was given back.
-        abandon(ctx);
-        return;
-    }
     // From here the node is part of the tree, so a failure below gives it
     // back with the rest of the tree.
+    if (ctx->current != nullptr) ctx->current->adopt_child(node);
     ctx->current = node;
     try {
-        ctx->text_starts.push_back(ctx->text.size());
+        ctx->open.push_back(open_element{ctx->text.size(), ctx->heads.size()});
+        append_head(ctx->heads, name, atts);
     } catch (const std::bad_alloc&) {
         abandon(ctx);
-        return;
     }
-    bool ok = node->set_name(name);
-    if (ok && atts != nullptr) {
-        unsigned int count = 0;
-        while (atts[2 * count] != nullptr) ++count;
-        node->reserve_attributes(count);
-        for (unsigned int i = 0; ok && i < count; ++i) ok = node->append_attribute(atts[2 * i], atts[2 * i + 1]);
-    }
-    if (!ok) abandon(ctx);
+}
+
+// Packs the element's name, text and attributes into its node's record.
+bool make_record(parse_context* ctx, xml_node* node, const open_element& element, size_t first, size_t end)
+{
+    const char* head = ctx->heads.data() + element.head_start;
+    size_t name_size = std::strlen(head) + 1;
+    size_t attrs_size = ctx->heads.size() - element.head_start - name_size;
+    size_t text_size = end - first;
+    text_chunk* chunk = nullptr;
+    char* record = ctx->arena.alloc(name_size + text_size + 1 + attrs_size, &chunk);
+    if (record == nullptr) return false;
+    std::memcpy(record, head, name_size);
+    std::memcpy(record + name_size, ctx->text.data() + first, text_size);
+    record[name_size + text_size] = '\0';
+    std::memcpy(record + name_size + text_size + 1, head + name_size, attrs_size);
+    node->set_record(record, chunk);
+    return true;
 }
 
 void XMLCALL on_end(void* user_data, const XML_Char* /*name*/)
 {
     parse_context* ctx = static_cast<parse_context*>(user_data);
     xml_node* node = ctx->current;
-    if (ctx->failed || node == nullptr || ctx->text_starts.empty()) return;
-    size_t start = ctx->text_starts.back();
-    ctx->text_starts.pop_back();
+    if (ctx->failed || node == nullptr || ctx->open.empty()) return;
+    open_element element = ctx->open.back();
+    ctx->open.pop_back();
     // Surrounding spaces, line feeds and tabs are cut (not carriage
     // returns); the first character is never cut from the end, a blank one
     // goes with the leading run.
+    size_t start = element.text_start;
     size_t end = ctx->text.size();
     while (end > start + 1 && is_blank(ctx->text[end - 1])) --end;
     size_t first = start;
     while (first < end && is_blank(ctx->text[first])) ++first;
-    if (first < end && !node->set_text_n(ctx->text.data() + first, end - first)) {
+    if (!make_record(ctx, node, element, first, end)) {
         abandon(ctx);
         return;
     }
     ctx->text.resize(start);
+    ctx->heads.resize(element.head_start);
     xml_node* parent = node->parent();
     if (parent != nullptr) ctx->current = parent;
 }
@@ -115,11 +140,11 @@ void XMLCALL on_end(void* user_data, const XML_Char* /*name*/)
 void XMLCALL on_text(void* user_data, const XML_Char* data, int length)
 {
     parse_context* ctx = static_cast<parse_context*>(user_data);
-    if (ctx->failed || ctx->text_starts.empty() || length <= 0) return;
+    if (ctx->failed || ctx->open.empty() || length <= 0) return;
     // A run of blanks while the element's text is still empty would be cut
     // at its end anyway; most such runs are the indentation between child
     // elements.
-    if (ctx->text.size() == ctx->text_starts.back()) {
+    if (ctx->text.size() == ctx->open.back().text_start) {
         int i = 0;
         while (i < length && is_blank(data[i])) ++i;
         if (i == length) return;
@@ -141,6 +166,7 @@ XML_Parser new_parser(parse_context* ctx)
     XML_SetElementHandler(parser, on_start, on_end);
     XML_SetCharacterDataHandler(parser, on_text);
     XML_SetUserData(parser, ctx);
+    XML_SetUnknownEncodingHandler(parser, xml_unknown_encoding, nullptr);
     return parser;
 }
 

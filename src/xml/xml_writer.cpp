@@ -20,17 +20,29 @@ const char* entity_of(char c)
             return "&lt;";
         case '>':
             return "&gt;";
+        case '\t':
+            return "&#9;";
+        case '\n':
+            return "&#10;";
+        case '\r':
+            return "&#13;";
         default:
             return "&amp;";
     }
 }
 
-// Only the four characters " < > & are replaced; apostrophes pass.
-void put_escaped(string& out, const char* text)
+// The characters a parser would not give back as they are: in an attribute
+// value it turns tabs and line feeds into spaces, and anywhere it turns a
+// carriage return (with a line feed after it) into a line feed. Apostrophes
+// pass; text keeps its tabs and line feeds.
+const char text_specials[] = "\"<>&\r";
+const char value_specials[] = "\"<>&\r\n\t";
+
+void put_escaped(string& out, const char* text, const char* specials)
 {
     for (;;) {
-        const char* special = std::strpbrk(text, "\"<>&");
-        if (special == nullptr) break;
+        const char* special = text + std::strcspn(text, specials);
+        if (*special == '\0') break;
         out.concatn(text, static_cast<unsigned int>(special - text));
         out.concat(entity_of(*special));
         text = special + 1;
@@ -63,10 +75,10 @@ bool open_element(string& out, xml_node* node, unsigned int depth, bool format)
         out.concatn(" ", 1);
         out.concat(name);
         out.concatn("=\"", 2);
-        put_escaped(out, value);
+        put_escaped(out, value, value_specials);
         out.concatn("\"", 1);
     });
-    if (node->child_at(0) == nullptr && *node->get_text() == '\0') {
+    if (node->first_child() == nullptr && *node->get_text() == '\0') {
         out.concatn("/>", 2);
         put_line_end(out, format);
         return false;
@@ -82,7 +94,7 @@ void close_element(string& out, xml_node* node, unsigned int depth, bool format)
     const char* text = node->get_text();
     if (*text != '\0') {
         put_tabs(out, depth + 1, format);
-        put_escaped(out, text);
+        put_escaped(out, text, text_specials);
         put_line_end(out, format);
     }
     put_tabs(out, depth, format);
@@ -94,7 +106,7 @@ void close_element(string& out, xml_node* node, unsigned int depth, bool format)
 
 struct open_frame {
     xml_node* node;
-    unsigned int next_child;
+    xml_node* next_child;
 };
 
 }  // namespace
@@ -105,18 +117,18 @@ char* xml_node::get_xml(bool format)
     if (!out.reserve(1024)) return nullptr;
     try {
         std::vector<open_frame> open;
-        if (open_element(out, this, 0, format)) open.push_back(open_frame{this, 0});
+        if (open_element(out, this, 0, format)) open.push_back(open_frame{this, first_child()});
         while (!open.empty()) {
             unsigned int depth = static_cast<unsigned int>(open.size() - 1);
             open_frame& top = open.back();
-            xml_node* child = top.node->child_at(top.next_child);
+            xml_node* child = top.next_child;
             if (child == nullptr) {
                 close_element(out, top.node, depth, format);
                 open.pop_back();
                 continue;
             }
-            ++top.next_child;
-            if (open_element(out, child, depth + 1, format)) open.push_back(open_frame{child, 0});
+            top.next_child = child->next_sibling();
+            if (open_element(out, child, depth + 1, format)) open.push_back(open_frame{child, child->first_child()});
         }
     } catch (const std::bad_alloc&) {
         return nullptr;

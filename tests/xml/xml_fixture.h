@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -40,6 +41,26 @@ inline std::string list_of(vek::i_object_col* col, const char* attr = nullptr)
     }
     col->release();
     return s;
+}
+
+// Every name, attribute and text of the tree, each with its length, so no
+// two different trees give the same dump.
+inline std::string dump(vek::i_xml_node* node)
+{
+    if (node == nullptr) return "<null>";
+    auto field = [](const char* s) { return std::to_string(std::strlen(s)) + ":" + s; };
+    std::string s = "(" + field(node->get_name()) + field(node->get_text());
+    col_ptr attrs(node->get_attributes());
+    for (unsigned int i = 0; i < attrs->get_count(); ++i) {
+        auto_ptr_t<vek::i_object> item(attrs->get_item_by_pos(i));
+        s += "@" + field(vek_cast_i_named_object(item)->get_name()) + field(vek_cast_i_string(item)->get_value());
+    }
+    col_ptr children(node->get_child_nodes());
+    for (unsigned int i = 0; i < children->get_count(); ++i) {
+        auto_ptr_t<vek::i_object> child(children->get_item_by_pos(i));
+        s += dump(vek_cast_i_xml_node(child));
+    }
+    return s + ")";
 }
 
 class xml_fixture : public ::testing::Test {

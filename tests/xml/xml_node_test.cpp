@@ -1,5 +1,7 @@
 #include <string>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "xml/xml_fixture.h"
 
@@ -64,12 +66,26 @@ TEST_F(XmlNodeTest, AttributesAndTextAreEditedInPlace)
     node_ptr node(parse("<n a=\"1\" b=\"2\" c=\"3\">x</n>"));
     EXPECT_STREQ(node->get_attribute("missing"), "");
     EXPECT_STREQ(node->get_attribute(nullptr), "");
+    EXPECT_FALSE(node->delete_attribute("missing"));
+    // Values and texts read before an edit stay readable after it.
+    const char* a = node->get_attribute("a");
+    const char* text = node->get_text();
     EXPECT_TRUE(node->set_attribute("b", "9"));
+    EXPECT_TRUE(node->set_name("renamed"));
+    EXPECT_STREQ(a, "1");
+    EXPECT_STREQ(text, "x");
     EXPECT_TRUE(node->set_attribute("d", "4"));
     EXPECT_FALSE(node->set_attribute(nullptr, "x"));
     EXPECT_FALSE(node->set_attribute("x", nullptr));
     // A returned list shares the attributes but not the node's list.
     col_ptr before(node->get_attributes());
+    // Each attribute is held by the node, the returned list and here; reads
+    // add nothing.
+    for (unsigned int i = 0; i < before->get_count(); ++i) {
+        auto_ptr_t<vek::i_object> item(before->get_item_by_pos(i));
+        node->get_attribute(vek_cast_i_named_object(item)->get_name());
+        EXPECT_EQ(count_of(item), 3) << i;
+    }
     EXPECT_TRUE(node->delete_attribute("b"));
     EXPECT_FALSE(node->delete_attribute("b"));
     EXPECT_FALSE(node->delete_attribute(nullptr));
@@ -79,6 +95,26 @@ TEST_F(XmlNodeTest, AttributesAndTextAreEditedInPlace)
     EXPECT_STREQ(node->get_text(), "x");
     EXPECT_TRUE(node->set_text(""));
     EXPECT_STREQ(node->get_text(), "");
+    EXPECT_EQ(xml_of(node), "<renamed a=\"1\" c=\"3\" d=\"4\"/>");
+}
+
+TEST_F(XmlNodeTest, ThreadsSetAttributesOfOneParsedNodeConcurrently)
+{
+    for (int round = 0; round < 20; ++round) {
+        node_ptr node(parse("<n a=\"1\"><c/></n>"));
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&node, t] {
+                const std::string own = "t" + std::to_string(t);
+                node->set_attribute(own.c_str(), "v");
+                node->set_attribute("shared", own.c_str());
+                node->delete_attribute("a");
+            });
+        }
+        for (std::thread& t : threads) t.join();
+        EXPECT_EQ(col_ptr(node->get_attributes())->get_count(), 5u);
+        EXPECT_STREQ(node->get_attribute("a"), "");
+    }
 }
 
 TEST_F(XmlNodeTest, InsertChildMovesNodesBetweenAndWithinParents)
@@ -121,6 +157,7 @@ TEST_F(XmlNodeTest, NodesOutliveTheirRootAndTheProcessor)
     vek::i_xml_node* root = parse("<r><y><z>keep<c/></z></y><x/></r>");
     node_ptr z(root->select_single_node("y/z"));
     node_ptr y(z->get_parent_node());
+    node_ptr copy(root->create_copy(true));
     // Filling the pool's open block lets the last user's release take a node apart.
     for (int i = 0; i < 100; ++i) vek_release(proc->create_node("filler"));
     root->release();
@@ -133,6 +170,7 @@ TEST_F(XmlNodeTest, NodesOutliveTheirRootAndTheProcessor)
     EXPECT_FALSE(z->set_attribute("a", "1"));
     EXPECT_EQ(z->create_copy(true), nullptr);
     EXPECT_EQ(xml_of(z), "<z><c/>keep</z>");
+    EXPECT_EQ(xml_of(copy), "<r><y><z><c/>keep</z></y><x/></r>");
 }
 
 }  // namespace
