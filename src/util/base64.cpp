@@ -8,7 +8,25 @@
 
 namespace {
 
-const char k_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char k_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The two characters of every 12-bit value, so that a group of three bytes
+// takes two lookups.
+struct pair_table {
+    char at[4096][2];
+};
+
+constexpr pair_table make_pairs()
+{
+    pair_table t{};
+    for (int v = 0; v < 4096; ++v) {
+        t.at[v][0] = k_alphabet[v >> 6];
+        t.at[v][1] = k_alphabet[v & 63];
+    }
+    return t;
+}
+
+constexpr pair_table k_pairs = make_pairs();
 
 // A character's 6-bit value placed where it lands in a group's 24 bits, one
 // table per position in the group. Every character outside the alphabet
@@ -105,11 +123,10 @@ char* vek_base64_encode(const void* data, unsigned int size)
     char* p = out;
     unsigned int i = 0;
     for (; size - i >= 3; i += 3) {
-        unsigned long v = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
-        *p++ = k_alphabet[(v >> 18) & 63];
-        *p++ = k_alphabet[(v >> 12) & 63];
-        *p++ = k_alphabet[(v >> 6) & 63];
-        *p++ = k_alphabet[v & 63];
+        const unsigned int v = in[i] << 16 | in[i + 1] << 8 | in[i + 2];
+        std::memcpy(p, k_pairs.at[v >> 12], 2);
+        std::memcpy(p + 2, k_pairs.at[v & 0xFFF], 2);
+        p += 4;
     }
     if (i < size) {
         bool two = size - i == 2;
