@@ -19,6 +19,14 @@ object_col* new_col()
     return col;
 }
 
+service_table* new_table()
+{
+    static std::atomic<unsigned long long> serials{0};
+    auto* table = new service_table();
+    table->serial = serials.fetch_add(1, std::memory_order_relaxed) + 1;
+    return table;
+}
+
 bool is_empty(const char* text)
 {
     return text == nullptr || *text == '\0';
@@ -65,8 +73,7 @@ core* the_core()
     return g_core.load(std::memory_order_acquire);
 }
 
-core::core()
-    : m_table(new service_table()), m_libraries(new_col()), m_streams(new_col()), m_last_tick(platform::now_seconds())
+core::core() : m_table(new_table()), m_libraries(new_col()), m_streams(new_col()), m_last_tick(platform::now_seconds())
 {
     g_core.store(this, std::memory_order_release);
 }
@@ -130,7 +137,9 @@ bool core::unregister_service(const char* svc_type)
 
 i_object* core::get_service(const char* svc_type)
 {
-    return with_service(svc_type, [](i_object* svc) {
+    if (svc_type == nullptr) return nullptr;
+    return with_services([svc_type](const service_table& table) {
+        i_object* svc = table.find(svc_type);
         if (svc != nullptr) svc->addref();
         return svc;
     });
@@ -138,7 +147,7 @@ i_object* core::get_service(const char* svc_type)
 
 void core::publish_services()
 {
-    auto* table = new service_table();
+    auto* table = new_table();
     table->entries.assign(m_services.begin(), m_services.end());
     const service_table* old = m_table.exchange(table, std::memory_order_seq_cst);
     m_readers.wait_for_readers();

@@ -52,6 +52,9 @@ private:
 // order of name. The pointers hold no reference of their own.
 struct service_table {
     std::vector<std::pair<std::string, i_object*>> entries;
+    // Unique in the process: a reader may keep what it found in one copy
+    // for as long as the copy it reads has the same serial.
+    unsigned long long serial;
 
     // No reference added; null when the name is not there.
     i_object* find(const char* svc_type) const;
@@ -76,21 +79,19 @@ public:
     void* load_library(const char* library_path) override;
     i_object_col* get_libraries() override;
 
-    // Calls `fn` with the service registered as `svc_type` (null when there
-    // is none) and returns what it returns. No reference is counted: the
-    // service stays registered, or at least alive, until `fn` returns. `fn`
-    // must not register or unregister services.
+    // Calls `fn` with the current copy of the service map and returns what
+    // it returns. No reference is counted: every service in the copy stays
+    // registered, or at least alive, until `fn` returns. `fn` must not
+    // register or unregister services.
     template <class Fn>
-    auto with_service(const char* svc_type, Fn&& fn)
+    auto with_services(Fn&& fn)
     {
-        const unsigned int ticket = m_readers.enter();
-        i_object* svc = svc_type != nullptr ? m_table.load(std::memory_order_seq_cst)->find(svc_type) : nullptr;
-        struct leave_on_exit {
+        struct section {
             service_readers& readers;
             unsigned int ticket;
-            ~leave_on_exit() { readers.leave(ticket); }
-        } guard{m_readers, ticket};
-        return fn(svc);
+            ~section() { readers.leave(ticket); }
+        } open{m_readers, m_readers.enter()};
+        return fn(*m_table.load(std::memory_order_seq_cst));
     }
 
     // Starts the tick thread, then the stream-watch thread, unless they run.

@@ -26,10 +26,16 @@ const char* vek_translate(const char* msg, const char* lang)
     vek::core* core = vek::the_core();
     if (core == nullptr) return msg;
     // Called from every thread: the service is used without counting a
-    // reference, which would make its count bounce between the cores.
-    return core->with_service("svc_translator", [msg, lang](vek::i_object* svc) {
-        vek::i_translator* t = vek_cast_i_translator(svc);
-        return t != nullptr ? t->translate(msg, lang) : msg;
+    // reference, which would make its count bounce between the cores, and
+    // each thread keeps what it found until the service map changes.
+    return core->with_services([msg, lang](const vek::service_table& services) {
+        thread_local unsigned long long t_serial = 0;
+        thread_local vek::i_translator* t_translator = nullptr;
+        if (services.serial != t_serial) {
+            t_translator = vek_cast_i_translator(services.find("svc_translator"));
+            t_serial = services.serial;
+        }
+        return t_translator != nullptr ? t_translator->translate(msg, lang) : msg;
     });
 }
 
