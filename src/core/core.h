@@ -82,7 +82,8 @@ public:
     // Calls `fn` with the current copy of the service map and returns what
     // it returns. No reference is counted: every service in the copy stays
     // registered, or at least alive, until `fn` returns. `fn` must not
-    // register or unregister services.
+    // register or unregister services, nor wait for a thread that does:
+    // those wait for it to return.
     template <class Fn>
     auto with_services(Fn&& fn)
     {
