@@ -106,6 +106,27 @@ __attribute__((noinline)) unsigned long long bits_at(const unsigned char* data, 
     return v;
 }
 
+// How a field of 1 to 56 bits is cut: its whole bytes (their count in
+// bits, and a mask of that many low bits) and the shift that leaves the
+// bits after them, less one (so that none are left when there are none).
+struct bit_shapes {
+    struct shape {
+        unsigned long long whole_mask;
+        unsigned int whole;
+        unsigned int part_shift;
+    } of[57];
+};
+using bit_shape = bit_shapes::shape;
+
+constexpr bit_shapes make_shapes()
+{
+    bit_shapes t{};
+    for (unsigned int c = 1; c <= 56; ++c) t.of[c] = {(1ULL << (c & ~7u)) - 1, c & ~7u, 63 - (c & 7u)};
+    return t;
+}
+
+constexpr bit_shapes k_shapes = make_shapes();
+
 // The 64 bits that start `b` (0-7) bits into `p`, first bit most
 // significant; reads the nine bytes from `p` on.
 inline unsigned long long stream_at(const unsigned char* p, unsigned int b)
@@ -175,8 +196,10 @@ long long bin_parser::get_int(unsigned int offset, unsigned int size, bool inver
     const unsigned long long pos = static_cast<unsigned long long>(m_offset) + offset;
     if (pos + 9 > m_data_size)
         return int_at(m_data, m_data_size, &m_offset, m_start_bit, pos, size, invert, incr_offset);
-    // Away from the end: nine bytes hold any shifted field of up to 8.
-    const unsigned long long x = stream_at(m_data + pos, m_start_bit);
+    // Away from the end: the 64-bit window holds any shifted field but one
+    // of eight bytes, which takes bits of the ninth.
+    const unsigned long long x =
+        size == 8 ? stream_at(m_data + pos, m_start_bit) : load_be64(m_data + pos) << m_start_bit;
     if (incr_offset) m_offset += size;
     return int_value(invert ? x >> (64 - 8 * size) : __builtin_bswap64(x) & (~0ULL >> (64 - 8 * size)), size, invert);
 }
@@ -222,16 +245,16 @@ unsigned char bin_parser::get_byte(unsigned int offset, bool incr_offset)
 
 unsigned long long bin_parser::get_bits(unsigned int offset, unsigned int bit_count, bool incr_offset)
 {
-    if (bit_count == 0) return 0;
     const unsigned long long pos = static_cast<unsigned long long>(m_offset) + offset;
-    if (bit_count <= 56 && pos + 8 <= m_data_size) {
+    if (bit_count - 1 < 56 && pos + 8 <= m_data_size) {
         // Away from the end and short enough for one 64-bit window: the
         // start bit and the field take at most 63 of its bits.
         const unsigned long long x = load_be64(m_data + pos) << m_start_bit;
-        const unsigned int whole = bit_count & ~7u, r = bit_count & 7u;
-        // The r bits after the whole bytes, as a number; none when r is 0.
-        const unsigned long long part = ((x << whole) >> (63 - r)) >> 1;
-        const unsigned long long v = (__builtin_bswap64(x) & ((1ULL << whole) - 1)) | part << whole;
+        const bit_shape& f = k_shapes.of[bit_count];
+        // The bits after the whole bytes (none when they end the field) go
+        // above them.
+        const unsigned long long v =
+            (__builtin_bswap64(x) & f.whole_mask) | ((x << f.whole) >> f.part_shift) >> 1 << f.whole;
         if (incr_offset) {
             const unsigned int bits = m_start_bit + bit_count;
             m_offset += bits / 8;
@@ -239,6 +262,7 @@ unsigned long long bin_parser::get_bits(unsigned int offset, unsigned int bit_co
         }
         return v;
     }
+    if (bit_count == 0) return 0;
     return bits_at(m_data, m_data_size, &m_offset, &m_start_bit, pos, bit_count, incr_offset);
 }
 
