@@ -2,8 +2,10 @@
 // - translate (hits and misses) over 1000 messages in two languages, spread
 //   over two search paths, and vek_translate, which also finds the service,
 //   beside std::unordered_map<std::string, std::string>::find on the same
-//   pairs; in 1, 2 and 8 threads (items per second are summed over the
-//   threads, so scaling shows as a rising rate);
+//   pairs and beside the lookup a caller writes by hand (get_service, cast,
+//   translate, release), which counts a reference on every call; in 1, 2
+//   and 8 threads (items per second are summed over the threads, so
+//   scaling shows as a rising rate);
 // - reading a .lng catalogue of 10 MB of pairs and one of 1 MB of comments,
 //   beside fread of the same file and a memchr pass over it.
 #include <benchmark/benchmark.h>
@@ -134,9 +136,21 @@ void BM_vek_translate(benchmark::State& state)
     run_lookups(state, [&](const std::string& k) { return vek_translate(k.c_str(), "en") != k.c_str() ? 1 : 0; });
 }
 
+void BM_get_service_translate(benchmark::State& state)
+{
+    service();
+    run_lookups(state, [&](const std::string& k) {
+        vek::i_object* svc = vek_core()->get_service("svc_translator");
+        const char* text = vek_cast_i_translator(svc)->translate(k.c_str(), "en");
+        svc->release();
+        return text != k.c_str() ? 1 : 0;
+    });
+}
+
 BENCHMARK(BM_unordered_map_find)->Arg(1)->Arg(0)->Threads(1)->Threads(2)->Threads(8)->UseRealTime();
 BENCHMARK(BM_translate)->Arg(1)->Arg(0)->Threads(1)->Threads(2)->Threads(8)->UseRealTime();
 BENCHMARK(BM_vek_translate)->Arg(1)->Arg(0)->Threads(1)->Threads(2)->Threads(8)->UseRealTime();
+BENCHMARK(BM_get_service_translate)->Arg(1)->Threads(1)->Threads(2)->Threads(8)->UseRealTime();
 
 // A catalogue file of about `size` bytes: pairs, or one long comment.
 const std::string& catalogue(bool comments)

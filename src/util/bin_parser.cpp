@@ -32,6 +32,108 @@ unsigned long long reverse_bytes(unsigned long long v, unsigned int n)
     return __builtin_bswap64(v) >> (64 - 8 * n);
 }
 
+// `n` (1-8) bytes at `pos`, `b` bits into the byte, as a big-endian number;
+// the caller has checked that they and the byte after them (when `b` is
+// not 0) lie within the `size` bytes. Out of line, as the slow path of
+// reads that inline their own for fields away from the end.
+__attribute__((noinline)) unsigned long long read_be_at(const unsigned char* data, unsigned long long size,
+                                                        unsigned int b, unsigned long long pos, unsigned int n)
+{
+    const unsigned char* p = data + pos;
+    unsigned long long v;
+    if (pos + 8 <= size) {
+        v = load_be64(p);
+        if (b != 0) {
+            v <<= b;
+            if (n == 8) return v | p[8] >> (8 - b);
+        }
+        // At least 57 bits are left after the shift, enough for 7 bytes.
+        return v >> (64 - 8 * n);
+    }
+    // Near the end fewer than 8 bytes remain, so n < 8.
+    v = 0;
+    for (unsigned int i = 0; i < n; ++i) v = v << 8 | p[i];
+    if (b != 0) v = (v << b | p[n] >> (8 - b)) & ((1ULL << (8 * n)) - 1);
+    return v;
+}
+
+// The number get_int gives for the field's bytes `v`, in the order read.
+inline long long int_value(unsigned long long v, unsigned int size, bool invert)
+{
+    // Two little-endian bytes are a signed 16-bit number.
+    if (size == 2 && !invert) return static_cast<long long>(v ^ 0x8000) - 0x8000;
+    return static_cast<long long>(v);
+}
+
+// get_int for a field within nine bytes of the end of the data: 0, with
+// the cursor left alone, when it does not fit.
+__attribute__((noinline)) long long int_at(const unsigned char* data, unsigned long long size, unsigned int* offset,
+                                           unsigned int b, unsigned long long pos, unsigned int n, bool invert,
+                                           bool incr_offset)
+{
+    if (pos + (b != 0 ? 1 : 0) + n > size) return 0;
+    const unsigned long long v = read_be_at(data, size, b, pos, n);
+    if (incr_offset) *offset += n;
+    return int_value(invert ? v : reverse_bytes(v, n), n, invert);
+}
+
+// get_bits for a field near the end of the data or longer than 56 bits,
+// read byte by byte; 0, with the cursor left alone, when it does not fit.
+// Out of line, so that the common path needs no registers saved.
+__attribute__((noinline)) unsigned long long bits_at(const unsigned char* data, unsigned long long size,
+                                                     unsigned int* offset, unsigned int* start_bit,
+                                                     unsigned long long pos, unsigned int bit_count, bool incr_offset)
+{
+    const unsigned int b = *start_bit;
+    const unsigned long long n = (bit_count + 7ULL) / 8;
+    // pos < 2^33 and n < 2^29: the sum cannot overflow.
+    if (pos + (b != 0 ? 1 : 0) + n > size) return 0;
+    // Only the first eight bytes reach the result; later ones shift out.
+    const unsigned int kept = n < 8 ? static_cast<unsigned int>(n) : 8;
+    unsigned long long v = reverse_bytes(read_be_at(data, size, b, pos, kept), kept);
+    const unsigned int r = bit_count % 8;
+    if (r != 0 && n <= 8) {
+        // The part byte is the most significant one: keep its leading r bits.
+        const unsigned int shift = 8 * (kept - 1);
+        const unsigned long long part = (v >> shift) >> (8 - r);
+        v = (v & ((1ULL << shift) - 1)) | part << shift;
+    }
+    if (incr_offset) {
+        const unsigned long long bits = b + static_cast<unsigned long long>(bit_count);
+        *offset += static_cast<unsigned int>(bits / 8);
+        *start_bit = static_cast<unsigned int>(bits % 8);
+    }
+    return v;
+}
+
+// How a field of 1 to 56 bits is cut: its whole bytes (their count in
+// bits, and a mask of that many low bits) and the shift that leaves the
+// bits after them, less one (so that none are left when there are none).
+struct bit_shapes {
+    struct shape {
+        unsigned long long whole_mask;
+        unsigned int whole;
+        unsigned int part_shift;
+    } of[57];
+};
+using bit_shape = bit_shapes::shape;
+
+constexpr bit_shapes make_shapes()
+{
+    bit_shapes t{};
+    for (unsigned int c = 1; c <= 56; ++c) t.of[c] = {(1ULL << (c & ~7u)) - 1, c & ~7u, 63 - (c & 7u)};
+    return t;
+}
+
+constexpr bit_shapes k_shapes = make_shapes();
+
+// The 64 bits that start `b` (0-7) bits into `p`, first bit most
+// significant; reads the nine bytes from `p` on.
+inline unsigned long long stream_at(const unsigned char* p, unsigned int b)
+{
+    return load_be64(p) << b | (p[8] >> 1) >> (7 - b);
+}
+
 }  // namespace
 
 bin_parser::bin_parser(const void* data, unsigned int data_size, bool owns_data)
@@ -85,37 +187,21 @@ bool bin_parser::fits(unsigned long long pos, unsigned long long n) const
 
 unsigned long long bin_parser::read_be(unsigned long long pos, unsigned int n) const
 {
-    const unsigned char* p = m_data + pos;
-    const unsigned int b = m_start_bit;
-    unsigned long long v;
-    if (pos + 8 <= m_data_size) {
-        v = load_be64(p);
-        if (b != 0) {
-            v <<= b;
-            // The ninth byte lies within the data: fits() counted it.
-            if (n == 8) return v | p[8] >> (8 - b);
-        }
-        // At least 57 bits are left after the shift, enough for 7 bytes.
-        return v >> (64 - 8 * n);
-    }
-    // Near the end fewer than 8 bytes remain, so n < 8.
-    v = 0;
-    for (unsigned int i = 0; i < n; ++i) v = v << 8 | p[i];
-    if (b != 0) v = (v << b | p[n] >> (8 - b)) & ((1ULL << (8 * n)) - 1);
-    return v;
+    return read_be_at(m_data, m_data_size, m_start_bit, pos, n);
 }
 
 long long bin_parser::get_int(unsigned int offset, unsigned int size, bool invert, bool incr_offset)
 {
     if (size != 2 && size != 4 && size != 8) return 0;
     const unsigned long long pos = static_cast<unsigned long long>(m_offset) + offset;
-    if (!fits(pos, size)) return 0;
-    unsigned long long v = read_be(pos, size);
-    if (!invert) v = reverse_bytes(v, size);
+    if (pos + 9 > m_data_size)
+        return int_at(m_data, m_data_size, &m_offset, m_start_bit, pos, size, invert, incr_offset);
+    // Away from the end: the 64-bit window holds any shifted field but one
+    // of eight bytes, which takes bits of the ninth.
+    const unsigned long long x =
+        size == 8 ? stream_at(m_data + pos, m_start_bit) : load_be64(m_data + pos) << m_start_bit;
     if (incr_offset) m_offset += size;
-    // Two little-endian bytes are a signed 16-bit number.
-    if (size == 2 && !invert) return static_cast<long long>(v ^ 0x8000) - 0x8000;
-    return static_cast<long long>(v);
+    return int_value(invert ? x >> (64 - 8 * size) : __builtin_bswap64(x) & (~0ULL >> (64 - 8 * size)), size, invert);
 }
 
 bool bin_parser::read_float_bits(unsigned int offset, unsigned int n, bool invert, bool incr_offset,
@@ -159,26 +245,25 @@ unsigned char bin_parser::get_byte(unsigned int offset, bool incr_offset)
 
 unsigned long long bin_parser::get_bits(unsigned int offset, unsigned int bit_count, bool incr_offset)
 {
-    if (bit_count == 0) return 0;
     const unsigned long long pos = static_cast<unsigned long long>(m_offset) + offset;
-    const unsigned long long n = (bit_count + 7ULL) / 8;
-    if (!fits(pos, n)) return 0;
-    // Only the first eight bytes reach the result; later ones shift out.
-    const unsigned int kept = n < 8 ? static_cast<unsigned int>(n) : 8;
-    unsigned long long v = reverse_bytes(read_be(pos, kept), kept);
-    const unsigned int r = bit_count % 8;
-    if (r != 0 && n <= 8) {
-        // The part byte is the most significant one: keep its leading r bits.
-        const unsigned int shift = 8 * (kept - 1);
-        const unsigned long long part = (v >> shift) >> (8 - r);
-        v = (v & ((1ULL << shift) - 1)) | part << shift;
+    if (bit_count - 1 < 56 && pos + 8 <= m_data_size) {
+        // Away from the end and short enough for one 64-bit window: the
+        // start bit and the field take at most 63 of its bits.
+        const unsigned long long x = load_be64(m_data + pos) << m_start_bit;
+        const bit_shape& f = k_shapes.of[bit_count];
+        // The bits after the whole bytes (none when they end the field) go
+        // above them.
+        const unsigned long long v =
+            (__builtin_bswap64(x) & f.whole_mask) | ((x << f.whole) >> f.part_shift) >> 1 << f.whole;
+        if (incr_offset) {
+            const unsigned int bits = m_start_bit + bit_count;
+            m_offset += bits / 8;
+            m_start_bit = bits % 8;
+        }
+        return v;
     }
-    if (incr_offset) {
-        const unsigned long long bits = m_start_bit + static_cast<unsigned long long>(bit_count);
-        m_offset += static_cast<unsigned int>(bits / 8);
-        m_start_bit = static_cast<unsigned int>(bits % 8);
-    }
-    return v;
+    if (bit_count == 0) return 0;
+    return bits_at(m_data, m_data_size, &m_offset, &m_start_bit, pos, bit_count, incr_offset);
 }
 
 const char* bin_parser::get_text(unsigned int offset, bool incr_offset)

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -38,7 +40,86 @@ public:
     bool bg_task() override { return ++turns > 0; }
 };
 
+// A translator whose translate waits while `held` is set.
+class gate_translator : public probe, public virtual vek::i_translator {
+public:
+    static inline std::atomic<bool> held{false}, inside{false};
+
+    const char* translate(const char*, const char*) override
+    {
+        inside = true;
+        vek_test::wait_for([] { return !held; });
+        return "translated";
+    }
+    void set_language(const char*) override {}
+    void add_catalog(const char*) override {}
+    void add_search_path(const char*) override {}
+    bool get_interface(const char* iface_name, void** pp_obj) override
+    {
+        if (std::strcmp(iface_name, "i_translator") != 0) return probe::get_interface(iface_name, pp_obj);
+        *pp_obj = static_cast<vek::i_translator*>(this);
+        return true;
+    }
+};
+
 }  // namespace
+
+// Lookups take no lock and vek_translate counts no reference, so removing a
+// service must wait for the lookups that may still use it.
+TEST_F(CoreTest, UnregisteringWaitsForLookupsThatMayStillUseTheService)
+{
+    gate_translator::held = true;
+    ASSERT_TRUE(core->register_service(new gate_translator(), "svc_translator"));
+    std::string got;
+    std::thread reader([&] { got = vek_translate("msg", ""); });
+    ASSERT_TRUE(vek_test::wait_for([] { return gate_translator::inside.load(); }));
+    std::atomic<bool> removed{false};
+    std::thread remover([&] { removed = core->unregister_service("svc_translator"); });
+    // New lookups no longer find it, yet it lives while the first one runs.
+    EXPECT_TRUE(vek_test::wait_for([&] {
+        vek::i_object* svc = core->get_service("svc_translator");
+        vek_release(svc);
+        return svc == nullptr;
+    }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(removed);
+    EXPECT_EQ(probe::live.load(), 1);
+    gate_translator::held = false;
+    reader.join();
+    remover.join();
+    EXPECT_TRUE(removed);
+    EXPECT_EQ(got, "translated");
+    EXPECT_EQ(probe::live.load(), 0);
+    EXPECT_STREQ(vek_translate("msg", ""), "msg");
+
+    // Lookups from several threads while a service comes and goes: each
+    // one returned is counted for its caller, and every one is freed.
+    auto* kept = new probe("kept");
+    kept->addref();
+    ASSERT_TRUE(core->register_service(kept, "svc_kept"));
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 3; ++i) {
+        readers.emplace_back([&] {
+            while (!stop) {
+                vek_release(core->get_service("svc_translator"));
+                vek::i_object* svc = core->get_service("svc_kept");
+                if (svc != kept) ADD_FAILURE();
+                vek_release(svc);
+                const std::string got = vek_translate("msg", "");
+                if (got != "translated" && got != "msg") ADD_FAILURE() << got;
+            }
+        });
+    }
+    for (int round = 0; round < 200; ++round) {
+        ASSERT_TRUE(core->register_service(new gate_translator(), "svc_translator"));
+        ASSERT_TRUE(core->unregister_service("svc_translator"));
+    }
+    stop = true;
+    for (std::thread& t : readers) t.join();
+    EXPECT_EQ(count_of(kept), 2);
+    kept->release();
+}
 
 TEST_F(CoreTest, RegistrationTakesAReferenceNeverReplacesAndListsInByteOrder)
 {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -70,6 +71,25 @@ TEST(ChecksumTest, Base64EncodesStandardTextAndRoundTripsEveryByte)
         {"YWJjZGV", "abcde"}, {"YWJjZ", "abc"}, {"Y", ""}, {"", ""}, {"=YWJj", ""}, {nullptr, "<null>"}};
     // clang-format on
     for (auto& row : rows) EXPECT_EQ(take(vek_base64_decode(row[0])), row[1]) << (row[0] ? row[0] : "null");
+}
+
+// A stop at any place in a long text, inside or after a group, keeps
+// exactly the bytes the characters before it encode.
+TEST(ChecksumTest, Base64DecodingStopsAtEveryPosition)
+{
+    std::string data;
+    for (int i = 0; i < 299; ++i) data += all[(i * 97 + 13) & 255];
+    const std::string text = take(vek_base64_encode(data.data(), data.size()));
+    for (char stop : {'=', '\n', '-', '\x80', '\0'}) {
+        for (std::size_t j = 0; j <= text.size(); ++j) {
+            std::string cut = text;
+            if (j < cut.size()) cut[j] = stop;
+            const std::size_t kept = std::min(j, text.size() - 1);  // the final "=" stops as well
+            EXPECT_EQ(take(vek_base64_decode(cut.c_str())),
+                      data.substr(0, kept / 4 * 3 + (kept % 4 > 1 ? kept % 4 - 1 : 0)))
+                << j << " " << int(stop);
+        }
+    }
 }
 
 TEST(ChecksumTest, Md5ServiceDigestsTheRfc1321Suite)
