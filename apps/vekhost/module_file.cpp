@@ -2,9 +2,9 @@
 
 #include <elf.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace vekhost {
@@ -14,10 +14,13 @@ namespace {
 // The first `max` bytes of the file (all of it when shorter).
 bool read_file(const std::string& path, std::vector<char>* out, std::size_t max = ~std::size_t{0})
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return false;
-    std::istreambuf_iterator<char> it(in), end;
-    for (; it != end && out->size() < max; ++it) out->push_back(*it);
+    const std::streamoff size = in.tellg();
+    if (size < 0 || !in.seekg(0)) return false;
+    out->resize(std::min<std::size_t>(static_cast<std::size_t>(size), max));
+    in.read(out->data(), static_cast<std::streamsize>(out->size()));
+    out->resize(static_cast<std::size_t>(in.gcount()));
     return !in.bad();
 }
 

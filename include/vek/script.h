@@ -49,6 +49,7 @@
 #include "vek/object/binary.h"
 #include "vek/object/collection.h"
 #include "vek/object/sync.h"
+#include "vek/status.h"
 
 #include <map>
 
@@ -195,14 +196,15 @@ private:
 };
 
 // The service behind "svc_script". Answers "i_script_service",
-// "i_named_object" and "script_service".
+// "i_named_object", "script_service" and "i_status_source".
 //
 // REQUIRES for the engine table: the service's own lock. Engines run init
 // commands and files while holding it and then the init-script lock.
 class VEK_API script_service : public object,
                                public mutex,
                                public i_named_object_impl,
-                               public virtual i_script_service {
+                               public virtual i_script_service,
+                               public virtual i_status_source {
 public:
     // Installs the handler that adds a loaded module's Tcl extension and
     // init script to every engine.
@@ -211,6 +213,9 @@ public:
     // to their threads' exit handlers.
     ~script_service() override;
     bool get_interface(const char* iface_name, void** pp_obj) override;
+    // <scripts>: each thread's engine, busy or idle, and the objects its
+    // scripts hold.
+    void add_status(i_xml_node* status) override;
 
     i_script_engine* get_script_engine() override;
     bool add_init_file(const char* file_path) override;

@@ -108,10 +108,12 @@ void delivery_thread(void* arg)
             std::move(*static_cast<std::shared_ptr<delivery_queue::shared>*>(arg)));
         delete static_cast<std::shared_ptr<delivery_queue::shared>*>(arg);
         platform::on_thread_exit(count_thread_out, nullptr);
+        thread_register("delivery");
         t_serving = s.get();
         s->serve();
         t_serving = nullptr;
     }
+    thread_unregister();
     platform::exit_thread();
 }
 

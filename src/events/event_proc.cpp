@@ -7,6 +7,7 @@
 #include <new>
 
 #include "object/interface_query.h"
+#include "object/thread_count.h"
 #include "platform/env.h"
 
 namespace vek {
@@ -27,7 +28,9 @@ const std::chrono::milliseconds k_worker_wait(20);
 void deliver_queued(i_event* e)
 {
     event_service svc;
-    if (svc.impl() != nullptr) svc.impl()->deliver(e);
+    if (svc.impl() == nullptr) return;
+    thread_activity doing(("event " + svc.impl()->type_name(e->get_event_type())).c_str());
+    svc.impl()->deliver(e);
 }
 
 // Runs one handler. A handler that throws is reported and treated as if it
@@ -86,7 +89,15 @@ bool event_proc::get_interface(const char* iface_name, void** pp_obj)
     if (name_is(iface_name, "i_event_proc")) return answer(pp_obj, static_cast<i_event_proc*>(this));
     if (name_is(iface_name, "event_proc")) return answer(pp_obj, this);
     if (name_is(iface_name, "i_named_object")) return answer(pp_obj, static_cast<i_named_object*>(this));
+    if (name_is(iface_name, "i_status_source")) return answer(pp_obj, static_cast<i_status_source*>(this));
     return object::get_interface(iface_name, pp_obj);
+}
+
+std::string event_proc::type_name(unsigned int type)
+{
+    mutex_locker lock(&m_type_lock);
+    if (type < k_first_type || type - k_first_type >= m_names_by_type.size()) return std::string();
+    return *m_names_by_type[type - k_first_type];
 }
 
 unsigned int event_proc::get_event_type(const char* event_type_string)
@@ -94,8 +105,13 @@ unsigned int event_proc::get_event_type(const char* event_type_string)
     if (event_type_string == nullptr) return 0;
     mutex_locker lock(&m_type_lock);
     try {
+        // Room first, so that a new name is in both or in neither.
+        if (m_names_by_type.size() == m_names_by_type.capacity()) m_names_by_type.reserve(m_names_by_type.size() * 2 + 16);
         auto inserted = m_type_names.emplace(event_type_string, m_next_type);
-        if (inserted.second) ++m_next_type;
+        if (inserted.second) {
+            m_names_by_type.push_back(&inserted.first->first);
+            ++m_next_type;
+        }
         return inserted.first->second;
     } catch (const std::bad_alloc&) {
         return 0;

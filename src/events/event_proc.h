@@ -22,16 +22,19 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "events/delivery_queue.h"
 #include "events/handler_table.h"
 #include "vek/core.h"
 #include "vek/events.h"
 #include "vek/object.h"
+#include "vek/status.h"
 
 namespace vek {
 
-class event_proc : public object, public thread_creator, public i_named_object_impl, public virtual i_event_proc {
+class event_proc : public object, public thread_creator, public i_named_object_impl, public virtual i_event_proc,
+                   public virtual i_status_source {
 public:
     // Named "event_proc"; starts the worker thread (which fails, leaving the
     // queue undelivered, before the library's entry has run).
@@ -40,7 +43,8 @@ public:
     // without delivering them. Installed handlers are forgotten.
     ~event_proc() override;
 
-    // Answers "i_event_proc", "event_proc" (this class) and "i_named_object".
+    // Answers "i_event_proc", "event_proc" (this class), "i_named_object"
+    // and "i_status_source".
     bool get_interface(const char* iface_name, void** pp_obj) override;
 
     unsigned int get_event_type(const char* event_type_string) override;
@@ -61,6 +65,10 @@ public:
     bool fire_from(i_event* event, unsigned int source);
     // The queue of events waiting for delivery, at this moment.
     event_backlog backlog() { return m_queue.backlog(); }
+    // The name `type` was given; "" for a number never given out.
+    std::string type_name(unsigned int type);
+    // <events>: the backlog, then each type with handlers and their count.
+    void add_status(i_xml_node* status) override;
 
 private:
     void queue_change(bool install, unsigned int event_type, long long object_id, i_event_handler* handler,
@@ -70,6 +78,9 @@ private:
 
     // REQUIRES: type lock held.
     std::map<std::string, unsigned int> m_type_names;
+    // REQUIRES: type lock held. The names in m_type_names by number, from
+    // the first number given out.
+    std::vector<const std::string*> m_names_by_type;
     unsigned int m_next_type;
     handler_table m_handlers;
     delivery_queue m_queue;

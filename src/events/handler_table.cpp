@@ -201,4 +201,14 @@ bool handler_table::next(i_event* e, walk& w, handler_record* picked)
     return false;
 }
 
+std::map<unsigned int, std::size_t> handler_table::counts()
+{
+    std::map<unsigned int, std::size_t> out;
+    std::lock_guard<std::mutex> hold(m_lock);
+    for (const auto& entry : m_lists) {
+        if (!entry.second->items().empty()) out[entry.first] = entry.second->items().size();
+    }
+    return out;
+}
+
 }  // namespace vek

@@ -17,6 +17,7 @@
 #define VEK_EVENTS_HANDLER_TABLE_H
 
 #include <atomic>
+#include <map>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -88,6 +89,10 @@ public:
     // current type and identifier that this delivery has not called yet.
     // False when none is left. May throw std::bad_alloc.
     bool next(i_event* e, walk& w, handler_record* picked);
+
+    // The installed handlers of each type that has any, by type number.
+    // Changes still queued for the next pass are not counted.
+    std::map<unsigned int, std::size_t> counts();
 
 private:
     // The type's array with a new reference, or null; applies queued

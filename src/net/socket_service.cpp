@@ -6,7 +6,9 @@
 #include <new>
 #include <vector>
 
+#include "core/status_tree.h"
 #include "events/event_proc.h"
+#include "object/thread_count.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
@@ -109,6 +111,10 @@ bool socket_service::get_interface(const char* iface_name, void** pp_obj)
         *pp_obj = static_cast<i_socket_service*>(this);
         return true;
     }
+    if (std::strcmp(iface_name, "i_status_source") == 0) {
+        *pp_obj = static_cast<i_status_source*>(this);
+        return true;
+    }
     return object::get_interface(iface_name, pp_obj);
 }
 
@@ -192,8 +198,32 @@ void socket_service::forget(int s, bool tcp)
     platform::wake_fd_signal(m_wake_fd);
 }
 
+void socket_service::add_status(i_xml_node* status)
+{
+    auto_ptr_t<i_object> svc = vek_core()->get_service("svc_xml");
+    i_xml_proc* xml = vek_cast_i_xml_proc(svc);
+    if (xml == nullptr) return;
+    std::vector<entry> open;
+    unsigned long long empty = 0;
+    {
+        mutex_locker guard(&m_guard);
+        for (const auto& s : m_sockets) open.push_back(s.second);
+        empty = m_empty_total;
+    }
+    status_tree tree(xml);
+    auto_ptr_t<i_xml_node> sockets = tree.add(status, "sockets");
+    status_tree::set(sockets, "empty_datagrams", empty);
+    for (const entry& e : open) {
+        auto_ptr_t<i_xml_node> node = tree.add(sockets, "socket");
+        status_tree::set(node, "kind", std::string(e.tcp ? "tcp" : "udp"));
+        status_tree::set(node, "host", e.host);
+        status_tree::set(node, "port", static_cast<unsigned long long>(e.port));
+    }
+}
+
 void socket_service::thread_loop(void*)
 {
+    thread_set_role("socket");
     char* buffer = nullptr;
     bool was_ready = false;
     while (thread_running() && vek_is_running()) {

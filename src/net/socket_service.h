@@ -28,6 +28,7 @@
 #include "platform/socket.h"
 #include "vek/object/string.h"
 #include "vek/object/sync.h"
+#include "vek/status.h"
 #include "vek/streams.h"
 
 namespace vek {
@@ -50,7 +51,10 @@ private:
     std::atomic<bool> m_handed_out{false};
 };
 
-class socket_service : public object, public thread_creator, public virtual i_socket_service {
+class socket_service : public object,
+                       public thread_creator,
+                       public virtual i_socket_service,
+                       public virtual i_status_source {
 public:
     socket_service();
     ~socket_service() override;
@@ -61,6 +65,9 @@ public:
     bool close_udp(const char* host, unsigned short port) override;
     int get_port_socket(unsigned short port) override;
     bool get_interface(const char* iface_name, void** pp_obj) override;
+    // <sockets>: each listening TCP and bound UDP socket, and the empty
+    // datagrams dropped so far.
+    void add_status(i_xml_node* status) override;
 
     // Sends one datagram from the socket recorded for `port`, under the
     // table guard so the socket cannot be closed (and its number reused)

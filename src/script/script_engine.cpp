@@ -185,6 +185,7 @@ void script_engine::drop_all_refs()
     // Releasing may run code that touches the table: work on a copy.
     std::unordered_map<i_object*, int> refs;
     refs.swap(m_refs);
+    m_tracked.store(0, std::memory_order_relaxed);
     for (auto& entry : refs) {
         for (int i = 0; i < entry.second; ++i) entry.first->release();
     }
@@ -442,6 +443,7 @@ int script_engine::add_script_ref(i_object* obj, bool take)
 {
     if (ignored(obj)) return 1;
     ++m_refs[obj];
+    m_tracked.store(m_refs.size(), std::memory_order_relaxed);
     int result = take ? obj->addref() : 0;
     bind_pending(obj);
     return result;
@@ -454,6 +456,7 @@ int script_engine::drop_script_ref(i_object* obj, bool give_back)
     if (it == m_refs.end()) return 0;
     if (--it->second < 1) {
         m_refs.erase(it);
+        m_tracked.store(m_refs.size(), std::memory_order_relaxed);
         forget_handles(obj);
         if (m_interp != nullptr) {
             std::vector<Tcl_Command> doomed;
@@ -515,6 +518,7 @@ void script_engine::object_released(i_object* obj)
 {
     if (!is_owner()) return;
     m_refs.erase(obj);
+    m_tracked.store(m_refs.size(), std::memory_order_relaxed);
     m_handles.forget(obj);
 }
 

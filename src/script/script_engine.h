@@ -96,6 +96,8 @@ public:
     bool is_owner() const;
     bool is_stale() const { return m_stale; }
     bool is_in_use() const { return m_in_use; }
+    // The objects scripts count references to; any thread may ask.
+    std::size_t tracked() const { return m_tracked.load(std::memory_order_relaxed); }
     // The service that built the engine (null before init). No reference.
     script_service* service() const { return m_service; }
     Tcl_Interp* interp() const { return m_interp; }
@@ -130,6 +132,7 @@ private:
     std::unordered_multimap<i_object*, Tcl_Command> m_commands;
     std::unordered_map<Tcl_Command, i_object*> m_command_objects;
     std::unordered_map<i_object*, int> m_refs;
+    std::atomic<std::size_t> m_tracked{0};  // m_refs.size(), for other threads
     tcl::handle_index m_handles;
     std::atomic<bool> m_stale;
     Tcl_Command m_pending;

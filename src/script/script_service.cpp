@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/status_tree.h"
 #include "platform/module.h"
 #include "platform/thread.h"
 #include "script/script_engine.h"
@@ -94,7 +95,38 @@ bool script_service::get_interface(const char* iface_name, void** pp_obj)
         *pp_obj = this;
         return true;
     }
+    if (std::strcmp(iface_name, "i_status_source") == 0) {
+        *pp_obj = static_cast<i_status_source*>(this);
+        return true;
+    }
     return object::get_interface(iface_name, pp_obj);
+}
+
+void script_service::add_status(i_xml_node* status)
+{
+    auto_ptr_t<i_object> svc = vek_core()->get_service("svc_xml");
+    i_xml_proc* xml = vek_cast_i_xml_proc(svc);
+    if (xml == nullptr) return;
+    struct engine_view {
+        unsigned long thread;
+        bool busy;
+        std::size_t objects;
+    };
+    std::vector<engine_view> engines;
+    {
+        mutex_locker lock(this);
+        for (const auto& entry : m_engines)
+            engines.push_back({entry.first, entry.second.engine->is_in_use(), entry.second.engine->tracked()});
+    }
+    status_tree tree(xml);
+    auto_ptr_t<i_xml_node> scripts = tree.add(status, "scripts");
+    status_tree::set(scripts, "engines", static_cast<unsigned long long>(engines.size()));
+    for (const engine_view& e : engines) {
+        auto_ptr_t<i_xml_node> node = tree.add(scripts, "engine");
+        status_tree::set(node, "thread", static_cast<unsigned long long>(e.thread));
+        status_tree::set(node, "state", std::string(e.busy ? "busy" : "idle"));
+        status_tree::set(node, "objects", static_cast<unsigned long long>(e.objects));
+    }
 }
 
 i_script_engine* script_service::get_script_engine()

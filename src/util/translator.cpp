@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "core/status_tree.h"
 #include "object/interface_query.h"
 #include "platform/env.h"
 #include "platform/fs.h"
@@ -142,7 +143,36 @@ bool translator::get_interface(const char* iface_name, void** pp_obj)
 {
     if (name_is(iface_name, "i_translator")) return answer(pp_obj, static_cast<i_translator*>(this));
     if (name_is(iface_name, "i_named_object")) return answer(pp_obj, static_cast<i_named_object*>(this));
+    if (name_is(iface_name, "i_status_source")) return answer(pp_obj, static_cast<i_status_source*>(this));
     return object::get_interface(iface_name, pp_obj);
+}
+
+void translator::add_status(i_xml_node* status)
+{
+    auto_ptr_t<i_object> svc = vek_core()->get_service("svc_xml");
+    i_xml_proc* xml = vek_cast_i_xml_proc(svc);
+    if (xml == nullptr) return;
+    std::vector<std::string> catalogs, languages;
+    std::size_t messages = 0;
+    {
+        mutex_locker lock(this);
+        catalogs = m_catalogs;
+        languages.assign(m_languages.begin(), m_languages.end());
+        messages = m_entries.size();
+    }
+    const char* language = m_language.load(std::memory_order_acquire);
+    status_tree tree(xml);
+    auto_ptr_t<i_xml_node> node = tree.add(status, "translator");
+    status_tree::set(node, "language", std::string(language != nullptr ? language : ""));
+    status_tree::set(node, "messages", static_cast<unsigned long long>(messages));
+    for (const std::string& name : catalogs) {
+        auto_ptr_t<i_xml_node> catalog = tree.add(node, "catalog");
+        status_tree::set(catalog, "name", name);
+    }
+    for (const std::string& name : languages) {
+        auto_ptr_t<i_xml_node> known = tree.add(node, "language");
+        status_tree::set(known, "name", name);
+    }
 }
 
 const char* translator::translate(const char* msg, const char* language)

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "vek/events.h"
+#include "vek/status.h"
 #include "vek/object/sync.h"
 #include "vek/util/translator.h"
 
@@ -51,7 +52,11 @@ private:
     std::atomic<bool> m_writing{false};
 };
 
-class translator : public object, public mutex, public i_named_object_impl, public virtual i_translator {
+class translator : public object,
+                   public mutex,
+                   public i_named_object_impl,
+                   public virtual i_translator,
+                   public virtual i_status_source {
 public:
     // Named "translator"; installs its handlers for the library load and
     // background task events when "svc_event" exists.
@@ -66,6 +71,9 @@ public:
 
     // Answers "i_translator" and "i_named_object".
     bool get_interface(const char* iface_name, void** pp_obj) override;
+    // <translator>: the language, the messages loaded, each catalogue and
+    // each language found.
+    void add_status(i_xml_node* status) override;
 
     // Finds languages, loads new and newer catalogue files (only those of
     // `catalog` when it is non-null), publishes "VEK_I18N_LANGS" and deals

@@ -1,5 +1,6 @@
 #include "xml/xml_node.h"
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +92,18 @@ named_string* new_attribute(const char* name, const char* value)
 
 }  // namespace
 
+namespace {
+
+// Nodes that exist, in use or waiting in a pool block.
+std::atomic<unsigned long long> g_nodes_held{0};
+
+}  // namespace
+
+unsigned long long xml_node::held()
+{
+    return g_nodes_held.load(std::memory_order_relaxed);
+}
+
 xml_node::xml_node()
     : m_parent(nullptr),
       m_first_child(nullptr),
@@ -100,11 +113,13 @@ xml_node::xml_node()
       m_chunk(nullptr),
       m_edits(nullptr)
 {
+    g_nodes_held.fetch_add(1, std::memory_order_relaxed);
     m_own_count = 1;
 }
 
 xml_node::~xml_node()
 {
+    g_nodes_held.fetch_sub(1, std::memory_order_relaxed);
     delete m_edits.load(std::memory_order_acquire);
     if (m_chunk != nullptr) m_chunk->release();
 }

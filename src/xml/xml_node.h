@@ -74,6 +74,8 @@ public:
     // No reference added. The node behind `obj`, or null when `obj` is not
     // a node of this library.
     static xml_node* from(i_object* obj);
+    // The nodes of every pool, in use or spare in their blocks.
+    static unsigned long long held();
 
     // No reference added; valid while the nodes stay linked. Null at the
     // end of the list.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/status_tree.h"
 #include "object/cast_impl.h"
 #include "object/interface_query.h"
 #include "platform/fs.h"
@@ -209,7 +210,17 @@ bool xml_proc::get_interface(const char* iface_name, void** pp_obj)
 {
     if (name_is(iface_name, "i_xml_proc")) return answer(pp_obj, static_cast<i_xml_proc*>(this));
     if (name_is(iface_name, "i_named_object")) return answer(pp_obj, static_cast<i_named_object*>(this));
+    if (name_is(iface_name, "i_status_source")) return answer(pp_obj, static_cast<i_status_source*>(this));
     return object::get_interface(iface_name, pp_obj);
+}
+
+void xml_proc::add_status(i_xml_node* status)
+{
+    const unsigned long long nodes = xml_node::held();
+    status_tree tree(this);
+    auto_ptr_t<i_xml_node> xml = tree.add(status, "xml");
+    status_tree::set(xml, "nodes", nodes);
+    status_tree::set(xml, "node_bytes", nodes * sizeof(xml_node));
 }
 
 i_xml_node* xml_proc::parse_text(const char* text)

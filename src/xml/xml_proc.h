@@ -12,12 +12,17 @@
 #define VEK_XML_XML_PROC_H
 
 #include "vek/object.h"
+#include "vek/status.h"
 #include "vek/xml.h"
 #include "xml/xml_node.h"
 
 namespace vek {
 
-class xml_proc : public object, public mutex, public i_named_object_impl, public virtual i_xml_proc {
+class xml_proc : public object,
+                 public mutex,
+                 public i_named_object_impl,
+                 public virtual i_xml_proc,
+                 public virtual i_status_source {
 public:
     // Becomes the current processor.
     xml_proc();
@@ -30,8 +35,10 @@ public:
     i_xml_node* create_node(const char* name) override;
     bool write_file(i_xml_node* node, const char* file_path, bool format) override;
 
-    // Answers "i_xml_proc" and "i_named_object".
+    // Answers "i_xml_proc", "i_named_object" and "i_status_source".
     bool get_interface(const char* iface_name, void** pp_obj) override;
+    // <xml>: the nodes the pools hold and the memory they take.
+    void add_status(i_xml_node* status) override;
 
     // New reference: caller releases. An empty node from the current
     // processor's pool; null when there is no processor or no memory.

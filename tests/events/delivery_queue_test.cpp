@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -45,6 +47,16 @@ const auto on_event = static_cast<vek::vek_event_function>(&recorder::on_event);
 
 using DeliveryQueueTest = vek_test::entered_library_test;
 
+// An attribute of the first element at `path` in a fresh status snapshot;
+// "" when there is none.
+std::string status_of(const char* path, const char* attribute)
+{
+    auto_ptr_t<vek::i_xml_node> status = vek_get_status();
+    auto_ptr_t<vek::i_xml_node> node = status.is_ok() ? status->select_single_node(path) : nullptr;
+    const char* value = node.is_ok() ? node->get_attribute(attribute) : nullptr;
+    return value != nullptr ? value : "";
+}
+
 int calls_of(recorder& r)
 {
     std::lock_guard<std::mutex> lock(r.m);
@@ -83,9 +95,19 @@ TEST_F(DeliveryQueueTest, BurstsUseFewThreadsAndBlockedHandlersDoNotStarveTheQue
 
     // Handlers that block take every standing thread and more; the queue
     // grows a thread for each, and a later event still gets through.
+    // The status shows that backlog while it is there: every event is
+    // waiting or in a handler, and the delivery threads name it.
     slow.hold = true;
     for (int i = 0; i < standing + 2; ++i) vek_generate_event("t.slow", i, nullptr, false);
+    EXPECT_TRUE(vek_test::wait_for([&] {
+        const int queued = std::atoi(status_of("events", "queued").c_str());
+        return queued > 0 && queued + std::atoi(status_of("events", "busy").c_str()) == standing + 2 &&
+               std::atof(status_of("events", "oldest").c_str()) > 0;
+    }));
+    EXPECT_EQ(status_of("events/type[name=t.slow]", "handlers"), "1");
+    EXPECT_EQ(status_of("threads/thread[doing=event t.slow]", "role"), "delivery");
     EXPECT_TRUE(vek_test::wait_for([&] { return calls_of(slow) == standing + 2; }));
+    EXPECT_EQ(status_of("events", "queued"), "0");
     vek_generate_event("t.after", 0, nullptr, false);
     EXPECT_TRUE(vek_test::wait_for([&] { return calls_of(after) == 1; }));
     EXPECT_EQ(calls_of(slow), standing + 2);  // all still blocked
