@@ -207,6 +207,7 @@ void BM_queued_throughput(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations() * batch);
     state.counters["peak_threads"] = peak;
+    state.counters["library_threads"] = peak - 1 - firers;  // without main and the firing threads
     proc->uninstall_handler(type, 0, &s, cb);
 }
 BENCHMARK(BM_queued_throughput)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -261,6 +262,7 @@ void BM_queued_latency_4_firers(benchmark::State& state)
     state.counters["median_us"] = m[m.size() / 2];
     state.counters["p99_us"] = m[m.size() * 99 / 100];
     state.counters["peak_threads"] = peak;
+    state.counters["library_threads"] = peak - 5;  // without main and the four firing threads
     proc->uninstall_handler(type, 0, &s, cb);
 }
 BENCHMARK(BM_queued_latency_4_firers)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
