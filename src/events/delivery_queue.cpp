@@ -57,6 +57,17 @@ void count_thread_out(void*)
     thread_count_sub();
 }
 
+// True when one of the threads `ids` names is on or waiting for a CPU. The
+// lock `held` is dropped while their states are read.
+bool any_runnable(std::unique_lock<std::mutex>& held, const std::vector<unsigned long>& ids)
+{
+    std::vector<unsigned long> copy(ids);
+    held.unlock();
+    bool runnable = std::any_of(copy.begin(), copy.end(), platform::thread_is_runnable);
+    held.lock();
+    return runnable;
+}
+
 }  // namespace
 
 struct delivery_queue::shared {
@@ -86,6 +97,7 @@ struct delivery_queue::shared {
     std::condition_variable stalled;  // the watcher may have work
     unsigned int live = 0;
     unsigned int busy = 0;
+    std::vector<unsigned long> busy_ids;  // kernel ids of the threads in a delivery
     steady::time_point last_start;  // the latest start of any delivery
     bool watching = false;          // the watcher is timing a stall
     bool stop = false;
@@ -185,12 +197,14 @@ void delivery_queue::shared::serve()
             queue.pop_front();
             taken(q);
             ++busy;
+            busy_ids.push_back(platform::thread_id());
             last_start = steady::now();
             held.unlock();
             if (vek_is_running()) deliver(q.e);
             q.e->release();
             held.lock();
             --busy;
+            busy_ids.erase(std::find(busy_ids.begin(), busy_ids.end(), platform::thread_id()));
             idle_since = steady::now();
             continue;
         }
@@ -262,7 +276,11 @@ void delivery_queue::watch(std::chrono::milliseconds wait)
         steady::time_point due = s.last_start + k_stall;
         bool under = s.live < s.standing;
         bool room = under || thread_count_get() < max_thread_count();
-        if (room && (under || now >= due)) {
+        if (room && !under && now >= due && any_runnable(held, s.busy_ids)) {
+            // A thread still works on a CPU: another would only compete
+            // with it. Look again after another stall's time.
+            s.last_start = now;
+        } else if (room && (under || now >= due)) {
             if (!s.spawn(held)) break;
             // Give the new thread time to take an event before judging again.
             s.last_start = steady::now();

@@ -6,7 +6,9 @@
 // queue is empty. Up to twice as many threads as cores are started as
 // events arrive. Beyond that a thread is added only while events wait and
 // every delivery thread has been inside one delivery for longer than a few
-// milliseconds (a handler that blocks), up to the library's thread limit;
+// milliseconds and none of them is on or waiting for a CPU (handlers that
+// block, not handlers that compute or threads the machine is too busy to
+// run), up to the library's thread limit;
 // such extra threads end after some seconds without work. Deliveries run
 // concurrently and may finish in any order. No thread takes an event once
 // the library stops running; those left are released by stop().

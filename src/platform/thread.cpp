@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <clocale>
 #include <mutex>
 #include <string>
@@ -77,6 +79,21 @@ void exit_thread()
     Tcl_ExitThread(0);
     // Tcl_ExitThread does not return; keep the compiler informed.
     for (;;) pause();
+}
+
+bool thread_is_runnable(unsigned long id)
+{
+    // The state is the first field after the command name, which is in
+    // parentheses and may itself hold spaces and parentheses.
+    char path[64], stat[512];
+    std::snprintf(path, sizeof path, "/proc/self/task/%lu/stat", id);
+    std::FILE* f = std::fopen(path, "re");
+    if (f == nullptr) return false;
+    const std::size_t n = std::fread(stat, 1, sizeof stat - 1, f);
+    std::fclose(f);
+    stat[n] = 0;
+    const char* end = std::strrchr(stat, ')');
+    return end != nullptr && end[1] == ' ' && end[2] == 'R';
 }
 
 unsigned long thread_id()

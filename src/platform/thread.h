@@ -25,6 +25,9 @@ void remove_thread_exit(thread_exit_handler handler, void* arg);
 // The kernel's id of the calling thread: positive, unique among live
 // threads.
 unsigned long thread_id();
+// True when the thread of this process with kernel id `id` is running or
+// waiting for a CPU; false when it sleeps, waits for I/O or has ended.
+bool thread_is_runnable(unsigned long id);
 // Sleeps `ms` milliseconds; 0 sleeps 1 ms.
 void sleep_ms(unsigned int ms);
 
