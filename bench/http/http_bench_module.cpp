@@ -1,10 +1,9 @@
 // A module for the HTTP benchmark: routes GET /c to a C++ handler that
 // answers a short text, the baseline for the same answer from Tcl.
+#include <vek/module.h>
 #include <vek/vek_core.h>
 
 #include "vek/http.h"
-
-#define BENCH_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -18,22 +17,22 @@ bool hello(vek::http_request* request, void*)
 
 }  // namespace
 
-BENCH_EXPORT void vek_library_entry()
+VEK_MODULE_EXPORT void vek_library_entry()
 {
     g_routed = vek_http_route("GET", "/c", hello, nullptr);
 }
 
-BENCH_EXPORT bool vek_library_initialized()
+VEK_MODULE_EXPORT bool vek_library_initialized()
 {
     return g_routed;
 }
 
-BENCH_EXPORT const char* vek_library_name()
+VEK_MODULE_EXPORT const char* vek_library_name()
 {
     return "http_bench_module";
 }
 
-BENCH_EXPORT const char* vek_library_version()
+VEK_MODULE_EXPORT const char* vek_library_version()
 {
     return "1.0.0";
 }

@@ -10,9 +10,8 @@
 #include <cstring>
 #include <new>
 
+#include <vek/module.h>
 #include <vek/vek_core.h>
-
-#define SHOP_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -74,7 +73,7 @@ private:
 
 }  // namespace
 
-SHOP_EXPORT void vek_library_entry()
+VEK_MODULE_EXPORT void vek_library_entry()
 {
     vek::i_object* obj = vek_core()->get_service("svc_translator");
     vek::i_translator* translator = vek_cast_i_translator(obj);
@@ -88,17 +87,17 @@ SHOP_EXPORT void vek_library_entry()
     svc->release();
 }
 
-SHOP_EXPORT bool vek_library_initialized()
+VEK_MODULE_EXPORT bool vek_library_initialized()
 {
     return vek_library_loaded("vek_core");
 }
 
-SHOP_EXPORT const char* vek_library_name()
+VEK_MODULE_EXPORT const char* vek_library_name()
 {
     return "shop_core";
 }
 
-SHOP_EXPORT const char* vek_library_version()
+VEK_MODULE_EXPORT const char* vek_library_version()
 {
     return "1.0.0";
 }

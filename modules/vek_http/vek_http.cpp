@@ -6,14 +6,13 @@
 // loaded.
 #include <tcl.h>
 
+#include <vek/module.h>
 #include <vek/vek_core.h>
 
 #include "http_config.h"
 #include "server.h"
 #include "tcl_commands.h"
 #include "vek/http.h"
-
-#define VEK_HTTP_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -22,28 +21,28 @@ bool g_started = false;
 
 }  // namespace
 
-VEK_HTTP_EXPORT void vek_library_entry()
+VEK_MODULE_EXPORT void vek_library_entry()
 {
     vek::http::http_config config;
     g_started = vek::http::read_http_config(&config) && vek::http::server::start(config);
 }
 
-VEK_HTTP_EXPORT bool vek_library_initialized()
+VEK_MODULE_EXPORT bool vek_library_initialized()
 {
     return g_started;
 }
 
-VEK_HTTP_EXPORT const char* vek_library_name()
+VEK_MODULE_EXPORT const char* vek_library_name()
 {
     return "vek_http";
 }
 
-VEK_HTTP_EXPORT const char* vek_library_version()
+VEK_MODULE_EXPORT const char* vek_library_version()
 {
     return k_version;
 }
 
-VEK_HTTP_EXPORT bool vek_http_route(const char* method, const char* pattern, vek::http_handler handler, void* context)
+VEK_MODULE_EXPORT bool vek_http_route(const char* method, const char* pattern, vek::http_handler handler, void* context)
 {
     if (method == nullptr || pattern == nullptr || handler == nullptr) return false;
     vek::http::server* s = vek::http::server::find();
@@ -57,7 +56,7 @@ VEK_HTTP_EXPORT bool vek_http_route(const char* method, const char* pattern, vek
 }
 
 // Tcl's `load` calls this in each interpreter; TCL_ERROR for a null one.
-VEK_HTTP_EXPORT int Vek_http_Init(Tcl_Interp* interp)
+VEK_MODULE_EXPORT int Vek_http_Init(Tcl_Interp* interp)
 {
     if (vek::http::create_tcl_commands(interp) != TCL_OK) return TCL_ERROR;
     return Tcl_PkgProvide(interp, "vek_http", k_version);

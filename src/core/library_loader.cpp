@@ -11,14 +11,12 @@
 #include "platform/env.h"
 #include "platform/module.h"
 #include "vek/events.h"
+#include "vek/module.h"
 #include "vek/util.h"
 
 namespace vek {
 
 namespace {
-
-typedef void (*entry_function)();
-typedef bool (*initialized_function)();
 
 const char* const k_suffix = ".so";
 
@@ -70,7 +68,7 @@ bool resolve_file(std::string& candidate)
 // Calls the module's entry and its readiness test. A module's exception
 // stops at this boundary: it makes a failed entry, logged with its text.
 // On failure `*why` says which.
-bool run_entry(vek_library* lib, entry_function entry, initialized_function initialized, std::string* why)
+bool run_entry(vek_library* lib, vek_library_entry_fn entry, vek_library_initialized_fn initialized, std::string* why)
 {
     const std::string who = std::string("the entry of '") + (lib->get_name() != nullptr ? lib->get_name() : "") +
                             "' (" + lib->get_path() + ")";
@@ -92,7 +90,8 @@ bool run_entry(vek_library* lib, entry_function entry, initialized_function init
 
 // Runs the module's entry between the two load events. True when the
 // module reports itself initialised.
-bool enter_module(vek_library* lib, entry_function entry, initialized_function initialized, std::string* why)
+bool enter_module(vek_library* lib, vek_library_entry_fn entry, vek_library_initialized_fn initialized,
+                  std::string* why)
 {
     auto* e = new event("VEK_CORE_EVT_LOAD_LIBRARY", 0, lib);
     e->addref();
@@ -134,9 +133,9 @@ void* core::load_library(const char* library_path)
             if (failure.empty()) failure = "cannot load " + candidate + ": " + (error != nullptr ? error : "(null)");
             continue;
         }
-        auto entry = reinterpret_cast<entry_function>(platform::module_symbol(handle, "vek_library_entry"));
+        auto entry = reinterpret_cast<vek_library_entry_fn>(platform::module_symbol(handle, "vek_library_entry"));
         auto initialized =
-            reinterpret_cast<initialized_function>(platform::module_symbol(handle, "vek_library_initialized"));
+            reinterpret_cast<vek_library_initialized_fn>(platform::module_symbol(handle, "vek_library_initialized"));
         if (entry == nullptr || initialized == nullptr) return handle;
         vek_library* lib = list_library(handle, candidate);
         if (lib == nullptr) {

@@ -404,3 +404,14 @@ TEST_F(LibraryTest, ModulesLoadByTheEntryProtocolAndStayListedUntilTerminate)
     EXPECT_EQ(count_of(lib), 1);
     EXPECT_FALSE(vek_library_loaded("mod_full"));
 }
+
+// The module docs/modules.md shows, built from the page.
+TEST_F(LibraryTest, TheDocumentedModuleLoadsThroughTheWholeProtocol)
+{
+    const std::string so = k_dir + "/mod_doc_hello.so";
+    ASSERT_NE(load("mod_doc_hello"), nullptr) << vek_get_last_error();
+    EXPECT_EQ(rec.seen, (lines{"load:hello|1.0.0|" + so + "|0", "post:hello|1.0.0|" + so + "|0"}));
+    auto_ptr_t<vek::i_object> svc = vek_core()->get_service("svc_hello");
+    EXPECT_STREQ(vek_cast_i_string(svc) != nullptr ? vek_cast_i_string(svc)->get_value() : "", "hello");
+    EXPECT_TRUE(vek_library_loaded("hello"));
+}

@@ -10,11 +10,10 @@
 //                not stand in for them).
 #include <stdexcept>
 
+#include <vek/module.h>
 #include <vek/vek_core.h>
 
-#define MOD_EXPORT extern "C" __attribute__((visibility("default")))
-
-MOD_EXPORT void vek_library_entry()
+VEK_MODULE_EXPORT void vek_library_entry()
 {
 #if defined(MOD_THROW)
     throw std::runtime_error("no database");
@@ -24,21 +23,21 @@ MOD_EXPORT void vek_library_entry()
 }
 
 #ifndef MOD_NO_INIT
-MOD_EXPORT bool vek_library_initialized()
+VEK_MODULE_EXPORT bool vek_library_initialized()
 {
     return MOD_READY;
 }
 #endif
 
 #ifdef MOD_NAME
-MOD_EXPORT const char* vek_library_name()
+VEK_MODULE_EXPORT const char* vek_library_name()
 {
     return MOD_NAME;
 }
 #endif
 
 #ifdef MOD_VERSION
-MOD_EXPORT const char* vek_library_version()
+VEK_MODULE_EXPORT const char* vek_library_version()
 {
     return MOD_VERSION;
 }

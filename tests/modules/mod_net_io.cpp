@@ -3,26 +3,25 @@
 // Tcl looks for under that name.
 #include <tcl.h>
 
+#include <vek/module.h>
 #include <vek/vek_core.h>
 
-#define MOD_EXPORT extern "C" __attribute__((visibility("default")))
+VEK_MODULE_EXPORT void vek_library_entry() {}
 
-MOD_EXPORT void vek_library_entry() {}
-
-MOD_EXPORT bool vek_library_initialized()
+VEK_MODULE_EXPORT bool vek_library_initialized()
 {
     return true;
 }
 
 #ifdef MOD_NAME
-MOD_EXPORT const char* vek_library_name()
+VEK_MODULE_EXPORT const char* vek_library_name()
 {
     return MOD_NAME;
 }
 #endif
 
 #ifdef MOD_TCL_INIT
-MOD_EXPORT int Net_io_Init(Tcl_Interp* interp)
+VEK_MODULE_EXPORT int Net_io_Init(Tcl_Interp* interp)
 {
     Tcl_SetVar(interp, "net_io_loaded", "1", TCL_GLOBAL_ONLY);
     return TCL_OK;

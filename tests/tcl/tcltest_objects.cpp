@@ -15,9 +15,8 @@
 #include <cstring>
 #include <string>
 
+#include <vek/module.h>
 #include <vek/vek_core.h>
-
-#define MOD_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -82,12 +81,12 @@ struct factory : vek::object, virtual vek::i_object_factory, virtual vek::i_var_
 
 }  // namespace
 
-MOD_EXPORT void vek_library_entry()
+VEK_MODULE_EXPORT void vek_library_entry()
 {
     vek_core()->register_service(new factory, "tcltest_factory");
 }
 
-MOD_EXPORT bool vek_library_initialized()
+VEK_MODULE_EXPORT bool vek_library_initialized()
 {
     return true;
 }

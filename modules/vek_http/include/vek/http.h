@@ -16,6 +16,8 @@
 
 #include <cstddef>
 
+#include "vek/module.h"
+
 namespace vek {
 
 class http_request {
@@ -55,7 +57,7 @@ typedef bool (*http_handler)(http_request* request, void* context);
 // Routes `method` and `pattern` to `handler`, which is called with
 // `context`. False for a null or malformed argument or when the module is
 // not running.
-extern "C" __attribute__((visibility("default"))) bool vek_http_route(const char* method, const char* pattern,
-                                                                     vek::http_handler handler, void* context);
+VEK_MODULE_EXPORT bool vek_http_route(const char* method, const char* pattern, vek::http_handler handler,
+                                      void* context);
 
 #endif
