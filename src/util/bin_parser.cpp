@@ -174,32 +174,27 @@ long long bin_parser::get_int(unsigned int offset, unsigned int size, bool inver
     const unsigned long long pos = static_cast<unsigned long long>(m_offset) + offset;
     if (pos + 9 <= m_data_size) {
         // Away from the end: the 64-bit window holds any shifted field but
-        // one of eight bytes, which takes bits of the ninth.
+        // one of eight bytes, which takes bits of the ninth. Swapped, the
+        // window has the field's first byte lowest.
         const unsigned char* p = m_data + pos;
         const unsigned int b = m_start_bit;
-        unsigned long long v;
-        switch (size) {
-            case 2: {
-                const std::uint16_t be = static_cast<std::uint16_t>((load_be64(p) << b) >> 48);
-                // Two little-endian bytes are a signed 16-bit number.
-                v = invert ? be : static_cast<unsigned long long>(static_cast<std::int16_t>(__builtin_bswap16(be)));
-                break;
-            }
-            case 4: {
-                const std::uint32_t be = static_cast<std::uint32_t>((load_be64(p) << b) >> 32);
-                v = invert ? be : __builtin_bswap32(be);
-                break;
-            }
-            case 8: {
-                const unsigned long long be = stream_at(p, b);
-                v = invert ? be : __builtin_bswap64(be);
-                break;
-            }
-            default:
-                return 0;
+        if (size == 2) {
+            if (incr_offset) m_offset += 2;
+            const unsigned long long x = load_be64(p) << b;
+            // Two little-endian bytes are a signed 16-bit number.
+            return invert ? static_cast<long long>(x >> 48) : static_cast<std::int16_t>(__builtin_bswap64(x));
         }
-        if (incr_offset) m_offset += size;
-        return static_cast<long long>(v);
+        if (size == 4) {
+            if (incr_offset) m_offset += 4;
+            const unsigned long long x = load_be64(p) << b;
+            return static_cast<long long>(invert ? x >> 32 : static_cast<std::uint32_t>(__builtin_bswap64(x)));
+        }
+        if (size == 8) {
+            if (incr_offset) m_offset += 8;
+            const unsigned long long x = stream_at(p, b);
+            return static_cast<long long>(invert ? x : __builtin_bswap64(x));
+        }
+        return 0;
     }
     if (size != 2 && size != 4 && size != 8) return 0;
     return int_at(m_data, m_data_size, &m_offset, m_start_bit, pos, size, invert, incr_offset);
