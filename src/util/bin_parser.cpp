@@ -106,32 +106,11 @@ __attribute__((noinline)) unsigned long long bits_at(const unsigned char* data, 
     return v;
 }
 
-// How a field of 1 to 56 bits is cut: its whole bytes (their count in
-// bits, and a mask of that many low bits) and the shift that leaves the
-// bits after them, less one (so that none are left when there are none).
-struct bit_shapes {
-    struct shape {
-        unsigned long long whole_mask;
-        unsigned int whole;
-        unsigned int part_shift;
-    } of[57];
-};
-using bit_shape = bit_shapes::shape;
-
-constexpr bit_shapes make_shapes()
-{
-    bit_shapes t{};
-    for (unsigned int c = 1; c <= 56; ++c) t.of[c] = {(1ULL << (c & ~7u)) - 1, c & ~7u, 63 - (c & 7u)};
-    return t;
-}
-
-constexpr bit_shapes k_shapes = make_shapes();
-
 // The 64 bits that start `b` (0-7) bits into `p`, first bit most
 // significant; reads the nine bytes from `p` on.
 inline unsigned long long stream_at(const unsigned char* p, unsigned int b)
 {
-    return load_be64(p) << b | (p[8] >> 1) >> (7 - b);
+    return load_be64(p) << b | (static_cast<unsigned int>(p[8]) << b) >> 8;
 }
 
 }  // namespace
@@ -192,16 +171,33 @@ unsigned long long bin_parser::read_be(unsigned long long pos, unsigned int n) c
 
 long long bin_parser::get_int(unsigned int offset, unsigned int size, bool invert, bool incr_offset)
 {
-    if (size != 2 && size != 4 && size != 8) return 0;
     const unsigned long long pos = static_cast<unsigned long long>(m_offset) + offset;
-    if (pos + 9 > m_data_size)
-        return int_at(m_data, m_data_size, &m_offset, m_start_bit, pos, size, invert, incr_offset);
-    // Away from the end: the 64-bit window holds any shifted field but one
-    // of eight bytes, which takes bits of the ninth.
-    const unsigned long long x =
-        size == 8 ? stream_at(m_data + pos, m_start_bit) : load_be64(m_data + pos) << m_start_bit;
-    if (incr_offset) m_offset += size;
-    return int_value(invert ? x >> (64 - 8 * size) : __builtin_bswap64(x) & (~0ULL >> (64 - 8 * size)), size, invert);
+    if (pos + 9 <= m_data_size) {
+        // Away from the end: the 64-bit window holds any shifted field but
+        // one of eight bytes, which takes bits of the ninth. Swapped, the
+        // window has the field's first byte lowest.
+        const unsigned char* p = m_data + pos;
+        const unsigned int b = m_start_bit;
+        if (size == 2) {
+            if (incr_offset) m_offset += 2;
+            const unsigned long long x = load_be64(p) << b;
+            // Two little-endian bytes are a signed 16-bit number.
+            return invert ? static_cast<long long>(x >> 48) : static_cast<std::int16_t>(__builtin_bswap64(x));
+        }
+        if (size == 4) {
+            if (incr_offset) m_offset += 4;
+            const unsigned long long x = load_be64(p) << b;
+            return static_cast<long long>(invert ? x >> 32 : static_cast<std::uint32_t>(__builtin_bswap64(x)));
+        }
+        if (size == 8) {
+            if (incr_offset) m_offset += 8;
+            const unsigned long long x = stream_at(p, b);
+            return static_cast<long long>(invert ? x : __builtin_bswap64(x));
+        }
+        return 0;
+    }
+    if (size != 2 && size != 4 && size != 8) return 0;
+    return int_at(m_data, m_data_size, &m_offset, m_start_bit, pos, size, invert, incr_offset);
 }
 
 bool bin_parser::read_float_bits(unsigned int offset, unsigned int n, bool invert, bool incr_offset,
@@ -249,18 +245,19 @@ unsigned long long bin_parser::get_bits(unsigned int offset, unsigned int bit_co
     if (bit_count - 1 < 56 && pos + 8 <= m_data_size) {
         // Away from the end and short enough for one 64-bit window: the
         // start bit and the field take at most 63 of its bits.
-        const unsigned long long x = load_be64(m_data + pos) << m_start_bit;
-        const bit_shape& f = k_shapes.of[bit_count];
-        // The bits after the whole bytes (none when they end the field) go
-        // above them.
-        const unsigned long long v =
-            (__builtin_bswap64(x) & f.whole_mask) | ((x << f.whole) >> f.part_shift) >> 1 << f.whole;
+        const unsigned int b = m_start_bit;
+        const unsigned long long x = load_be64(m_data + pos) << b;
         if (incr_offset) {
-            const unsigned int bits = m_start_bit + bit_count;
+            const unsigned int bits = b + bit_count;
             m_offset += bits / 8;
             m_start_bit = bits % 8;
         }
-        return v;
+        // Short fields have no bytes to reorder.
+        if (bit_count <= 8) return x >> (64 - bit_count);
+        // The whole bytes, first byte lowest, and above them the bits after
+        // them (none when the whole bytes end the field).
+        const unsigned int whole = bit_count & ~7u;
+        return (__builtin_bswap64(x) & ((1ULL << whole) - 1)) | ((x << whole) >> 1 >> (63 - bit_count % 8)) << whole;
     }
     if (bit_count == 0) return 0;
     return bits_at(m_data, m_data_size, &m_offset, &m_start_bit, pos, bit_count, incr_offset);
