@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config binutils
     tcl8.6 tcl8.6-dev libexpat1-dev zlib1g-dev libssl-dev libmicrohttpd-dev
     libgtest-dev libgmock-dev libbenchmark-dev tzdata
+    clang
 )
 
 missing=()

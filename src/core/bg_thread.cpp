@@ -18,9 +18,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <mutex>
 
 #include "core/process_state.h"
+#include "object/plain_mutex.h"
 #include "object/thread_count.h"
 #include "platform/thread.h"
 #include "vek/core.h"
@@ -34,18 +34,24 @@ const unsigned int k_place_wait = 10;   // seconds a caller waits for capacity
 const std::chrono::milliseconds k_capacity_recheck(10);
 
 struct slot {
-    std::mutex lock;
+    // A slot made for a new thread, with its first task pending.
+    slot(vek_bg_task first, void* first_args, unsigned int first_size)
+        : pending(true), last_active(vek_get_curr_time()), args(first_args), size(first_size), task(first)
+    {
+    }
+
+    plain_mutex lock;
     std::condition_variable wake;
-    bool pending = false;
-    unsigned int last_active = 0;
-    void* args = nullptr;
-    unsigned int size = 0;
-    vek_bg_task task = nullptr;
+    bool pending VEK_GUARDED_BY(lock);
+    unsigned int last_active VEK_GUARDED_BY(lock);
+    void* args VEK_GUARDED_BY(lock);
+    unsigned int size VEK_GUARDED_BY(lock);
+    vek_bg_task task VEK_GUARDED_BY(lock);
 };
 
 struct pool_state {
-    std::mutex lock;
-    std::deque<slot*> idle;
+    plain_mutex lock;
+    std::deque<slot*> idle VEK_GUARDED_BY(lock);
     // Signalled when a slot joins the idle queue or a pool thread ends:
     // what a caller waiting for capacity waits for.
     std::condition_variable capacity;
@@ -80,7 +86,7 @@ bool copy_args(const void* args, unsigned int size, void** copy)
 // thread may run the task, retire and delete the slot.
 void hand_over(slot* s, vek_bg_task task, void* args, unsigned int size)
 {
-    std::lock_guard<std::mutex> hold(s->lock);
+    plain_lock hold(s->lock);
     s->args = args;
     s->size = size;
     s->task = task;
@@ -93,7 +99,7 @@ void hand_over(slot* s, vek_bg_task task, void* args, unsigned int size)
 bool retire(slot* s)
 {
     pool_state& p = pool();
-    std::lock_guard<std::mutex> hold(p.lock);
+    plain_lock hold(p.lock);
     for (auto it = p.idle.begin(); it != p.idle.end(); ++it) {
         if (*it == s) {
             p.idle.erase(it);
@@ -103,7 +109,9 @@ bool retire(slot* s)
     return false;
 }
 
-void run_pending(slot* s, std::unique_lock<std::mutex>& held)
+// Runs the task with the slot's lock dropped; the caller's scope holder
+// still counts it as held, and it is held again on return.
+void run_pending(slot* s) VEK_REQUIRES(s->lock)
 {
     s->last_active = vek_get_curr_time();
     s->pending = false;
@@ -111,12 +119,12 @@ void run_pending(slot* s, std::unique_lock<std::mutex>& held)
     void* args = s->args;
     unsigned int size = s->size;
     s->args = nullptr;
-    held.unlock();
+    s->lock.unlock();
     thread_set_task(reinterpret_cast<const void*>(task));
     task(vek_is_running(), args, size);
     thread_set_task(nullptr);
     std::free(args);
-    held.lock();
+    s->lock.lock();
 }
 
 void pool_thread(void* arg)
@@ -124,13 +132,13 @@ void pool_thread(void* arg)
     auto* s = static_cast<slot*>(arg);
     platform::on_thread_exit(count_thread_out, nullptr);
     thread_register("pool");
-    std::unique_lock<std::mutex> held(s->lock);
+    plain_lock held(s->lock);
     for (;;) {
         if (s->pending) {
-            run_pending(s, held);
+            run_pending(s);
             held.unlock();
             {
-                std::lock_guard<std::mutex> hold(pool().lock);
+                plain_lock hold(pool().lock);
                 pool().idle.push_back(s);
             }
             pool().capacity.notify_one();
@@ -144,7 +152,7 @@ void pool_thread(void* arg)
             held.lock();
             continue;
         }
-        s->wake.wait_for(held, std::chrono::milliseconds(100));
+        s->wake.wait_for(held.native(), std::chrono::milliseconds(100));
     }
     delete s;
     thread_unregister();
@@ -157,16 +165,12 @@ void start_new_thread(vek_bg_task task, const void* args, unsigned int size)
 {
     void* copy = nullptr;
     slot* s = nullptr;
-    if (!vek_is_running() || !copy_args(args, size, &copy) || (s = new (std::nothrow) slot()) == nullptr) {
+    if (!vek_is_running() || !copy_args(args, size, &copy) ||
+        (s = new (std::nothrow) slot(task, copy, size)) == nullptr) {
         std::free(copy);
         task(false, const_cast<void*>(args), size);
         return;
     }
-    s->pending = true;
-    s->last_active = vek_get_curr_time();
-    s->args = copy;
-    s->size = size;
-    s->task = task;
     thread_count_add();
     if (!platform::create_thread(pool_thread, s)) {
         thread_count_sub();
@@ -190,7 +194,7 @@ void vek_bg_thread(vek_bg_task task, const void* args, unsigned int size)
     }
     unsigned int t0 = vek_get_curr_time();
     while (vek_is_running()) {
-        std::unique_lock<std::mutex> hold(pool().lock);
+        plain_lock hold(pool().lock);
         if (!pool().idle.empty()) {
             slot* s = pool().idle.front();
             pool().idle.pop_front();
@@ -214,7 +218,7 @@ void vek_bg_thread(vek_bg_task task, const void* args, unsigned int size)
         if (vek_get_curr_time() > t0 + k_place_wait) break;
         // Other library threads that end do not signal; the timeout notices
         // the capacity they leave.
-        pool().capacity.wait_for(hold, k_capacity_recheck);
+        pool().capacity.wait_for(hold.native(), k_capacity_recheck);
     }
     task(false, const_cast<void*>(args), size);
 }

@@ -129,11 +129,9 @@ private:
 
     // Makes lookups see the map as it is now and frees the copy they saw
     // before, once no lookup reads it any more.
-    // REQUIRES: core lock held.
-    void publish_services();
+    void publish_services() VEK_REQUIRES(this);
 
-    // REQUIRES: core lock held.
-    std::map<std::string, i_object*> m_services;
+    std::map<std::string, i_object*> m_services VEK_GUARDED_BY(this);
     std::atomic<const service_table*> m_table;
     service_readers m_readers;
     object_col* m_libraries;

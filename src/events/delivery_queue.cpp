@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <new>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "core/process_state.h"
+#include "object/plain_mutex.h"
 #include "object/thread_count.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
@@ -57,56 +57,47 @@ void count_thread_out(void*)
     thread_count_sub();
 }
 
-// True when one of the threads `ids` names is on or waiting for a CPU. The
-// lock `held` is dropped while their states are read.
-bool any_runnable(std::unique_lock<std::mutex>& held, const std::vector<unsigned long>& ids)
-{
-    std::vector<unsigned long> copy(ids);
-    held.unlock();
-    bool runnable = std::any_of(copy.begin(), copy.end(), platform::thread_is_runnable);
-    held.lock();
-    return runnable;
-}
-
 }  // namespace
 
 struct delivery_queue::shared {
     explicit shared(deliver_function d) : deliver(d), standing(standing_threads()) {}
 
-    // REQUIRES: lock held. Starts one more delivery thread; the lock is
-    // dropped while it is created. False when none could be made.
-    bool spawn(std::unique_lock<std::mutex>& held);
-    // REQUIRES: lock held. Wakes the idle thread that waited last, if any.
-    bool wake_one();
-    // REQUIRES: lock held. True when `source` may queue one more event;
-    // otherwise counts the drop and fills `trace` when a line is due.
-    bool admit(unsigned int source, source_count* trace);
-    // REQUIRES: lock held.
-    void taken(const queued_event& q);
-    void serve();
+    // Starts one more delivery thread; the lock is dropped while it is
+    // created. False when none could be made.
+    bool spawn() VEK_REQUIRES(lock);
+    // True when a thread in a delivery is on or waiting for a CPU; the
+    // lock is dropped while their states are read.
+    bool any_runnable() VEK_REQUIRES(lock);
+    // Wakes the idle thread that waited last, if any.
+    bool wake_one() VEK_REQUIRES(lock);
+    // True when `source` may queue one more event; otherwise counts the
+    // drop and fills `trace` when a line is due.
+    bool admit(unsigned int source, source_count* trace) VEK_REQUIRES(lock);
+    void taken(const queued_event& q) VEK_REQUIRES(lock);
+    void serve() VEK_EXCLUDES(lock);
 
     const deliver_function deliver;
     const unsigned int standing;
     std::shared_ptr<shared> self;  // lent to each thread it starts
 
-    std::mutex lock;
-    // REQUIRES: lock held (all below).
-    std::deque<queued_event> queue;
-    std::vector<worker*> idle;        // waiting threads, the latest last
-    std::condition_variable gone;     // a thread ended
-    std::condition_variable stalled;  // the watcher may have work
-    unsigned int live = 0;
-    unsigned int busy = 0;
-    std::vector<unsigned long> busy_ids;  // kernel ids of the threads in a delivery
-    steady::time_point last_start;  // the latest start of any delivery
-    bool watching = false;          // the watcher is timing a stall
-    bool stop = false;
-    unsigned int per_source = 1024;
-    unsigned int all_sources = 4096;
-    std::unordered_map<unsigned int, source_count> sources;
-    unsigned long long sourced = 0;  // waiting events that have a source
-    unsigned long long dropped = 0;
-    unsigned int traced_at = 0;  // second of the last drop trace
+    plain_mutex lock;
+    std::deque<queued_event> queue VEK_GUARDED_BY(lock);
+    std::vector<worker*> idle VEK_GUARDED_BY(lock);  // waiting threads, the latest last
+    std::condition_variable gone;                    // a thread ended
+    std::condition_variable stalled;                 // the watcher may have work
+    unsigned int live VEK_GUARDED_BY(lock) = 0;
+    unsigned int busy VEK_GUARDED_BY(lock) = 0;
+    // Kernel ids of the threads in a delivery.
+    std::vector<unsigned long> busy_ids VEK_GUARDED_BY(lock);
+    steady::time_point last_start VEK_GUARDED_BY(lock);  // the latest start of any delivery
+    bool watching VEK_GUARDED_BY(lock) = false;          // the watcher is timing a stall
+    bool stop VEK_GUARDED_BY(lock) = false;
+    unsigned int per_source VEK_GUARDED_BY(lock) = 1024;
+    unsigned int all_sources VEK_GUARDED_BY(lock) = 4096;
+    std::unordered_map<unsigned int, source_count> sources VEK_GUARDED_BY(lock);
+    unsigned long long sourced VEK_GUARDED_BY(lock) = 0;  // waiting events that have a source
+    unsigned long long dropped VEK_GUARDED_BY(lock) = 0;
+    unsigned int traced_at VEK_GUARDED_BY(lock) = 0;  // second of the last drop trace
 };
 
 namespace {
@@ -131,11 +122,13 @@ void delivery_thread(void* arg)
 
 }  // namespace
 
-bool delivery_queue::shared::spawn(std::unique_lock<std::mutex>& held)
+// The caller's scope holder still counts the lock as held: it is taken
+// again before returning.
+bool delivery_queue::shared::spawn()
 {
     if (stop || !library_entered() || !vek_is_running()) return false;
     ++live;
-    held.unlock();
+    lock.unlock();
     thread_count_add();
     auto* arg = new (std::nothrow) std::shared_ptr<shared>(self);
     bool started = arg != nullptr && platform::create_thread(delivery_thread, arg);
@@ -143,12 +136,21 @@ bool delivery_queue::shared::spawn(std::unique_lock<std::mutex>& held)
         delete arg;
         thread_count_sub();
     }
-    held.lock();
+    lock.lock();
     if (!started) {
         --live;
         gone.notify_all();
     }
     return started;
+}
+
+bool delivery_queue::shared::any_runnable()
+{
+    std::vector<unsigned long> ids(busy_ids);
+    lock.unlock();
+    bool runnable = std::any_of(ids.begin(), ids.end(), platform::thread_is_runnable);
+    lock.lock();
+    return runnable;
 }
 
 bool delivery_queue::shared::wake_one()
@@ -189,7 +191,7 @@ void delivery_queue::shared::taken(const queued_event& q)
 void delivery_queue::shared::serve()
 {
     worker me;
-    std::unique_lock<std::mutex> held(lock);
+    plain_lock held(lock);
     steady::time_point idle_since = steady::now();
     while (!stop && vek_is_running()) {
         if (!queue.empty()) {
@@ -211,7 +213,7 @@ void delivery_queue::shared::serve()
         if (live > standing && steady::now() - idle_since > k_extra_idle) break;
         me.woken = false;
         idle.push_back(&me);
-        me.wake.wait_for(held, k_idle_wait, [&] { return me.woken || stop; });
+        me.wake.wait_for(held.native(), k_idle_wait, [&]() VEK_REQUIRES(lock) { return me.woken || stop; });
         if (!me.woken) idle.erase(std::find(idle.begin(), idle.end(), &me));
     }
     --live;
@@ -231,7 +233,7 @@ delivery_queue::~delivery_queue()
 
 void delivery_queue::set_limits(unsigned int per_source, unsigned int all_sources)
 {
-    std::lock_guard<std::mutex> held(m_shared->lock);
+    plain_lock held(m_shared->lock);
     m_shared->per_source = per_source;
     m_shared->all_sources = all_sources;
 }
@@ -239,7 +241,7 @@ void delivery_queue::set_limits(unsigned int per_source, unsigned int all_source
 bool delivery_queue::push(i_event* e, unsigned int source)
 {
     shared& s = *m_shared;
-    std::unique_lock<std::mutex> held(s.lock);
+    plain_lock held(s.lock);
     if (source != 0) {
         source_count trace;
         if (!s.admit(source, &trace)) {
@@ -257,7 +259,7 @@ bool delivery_queue::push(i_event* e, unsigned int source)
         ++s.sourced;
     }
     if (s.wake_one()) return true;
-    if (s.live < s.standing && s.spawn(held)) return true;
+    if (s.live < s.standing && s.spawn()) return true;
     if (!s.watching) s.stalled.notify_one();
     return true;
 }
@@ -266,9 +268,9 @@ void delivery_queue::watch(std::chrono::milliseconds wait)
 {
     shared& s = *m_shared;
     steady::time_point deadline = steady::now() + wait;
-    std::unique_lock<std::mutex> held(s.lock);
-    auto stalled = [&s] { return !s.queue.empty() && s.idle.empty(); };
-    s.stalled.wait_until(held, deadline, [&] { return s.stop || stalled(); });
+    plain_lock held(s.lock);
+    auto stalled = [&s]() VEK_REQUIRES(s.lock) { return !s.queue.empty() && s.idle.empty(); };
+    s.stalled.wait_until(held.native(), deadline, [&]() VEK_REQUIRES(s.lock) { return s.stop || stalled(); });
     s.watching = true;
     while (!s.stop && stalled() && vek_is_running()) {
         steady::time_point now = steady::now();
@@ -276,17 +278,17 @@ void delivery_queue::watch(std::chrono::milliseconds wait)
         steady::time_point due = s.last_start + k_stall;
         bool under = s.live < s.standing;
         bool room = under || thread_count_get() < max_thread_count();
-        if (room && !under && now >= due && any_runnable(held, s.busy_ids)) {
+        if (room && !under && now >= due && s.any_runnable()) {
             // A thread still works on a CPU: another would only compete
             // with it. Look again after another stall's time.
             s.last_start = now;
         } else if (room && (under || now >= due)) {
-            if (!s.spawn(held)) break;
+            if (!s.spawn()) break;
             // Give the new thread time to take an event before judging again.
             s.last_start = steady::now();
         } else {
             // At the thread limit only a returning handler can help.
-            s.stalled.wait_until(held, room ? std::min(due, deadline) : deadline);
+            s.stalled.wait_until(held.native(), room ? std::min(due, deadline) : deadline);
         }
     }
     s.watching = false;
@@ -297,14 +299,14 @@ void delivery_queue::stop(unsigned int seconds)
     shared& s = *m_shared;
     std::deque<queued_event> left;
     {
-        std::unique_lock<std::mutex> held(s.lock);
+        plain_lock held(s.lock);
         s.stop = true;
         while (s.wake_one()) {
         }
         s.stalled.notify_all();
         unsigned int own = t_serving == &s ? 1 : 0;
         steady::time_point deadline = steady::now() + std::chrono::seconds(seconds);
-        s.gone.wait_until(held, deadline, [&] { return s.live <= own; });
+        s.gone.wait_until(held.native(), deadline, [&]() VEK_REQUIRES(s.lock) { return s.live <= own; });
         left.swap(s.queue);
     }
     for (const queued_event& q : left) q.e->release();
@@ -314,7 +316,7 @@ event_backlog delivery_queue::backlog()
 {
     shared& s = *m_shared;
     event_backlog b;
-    std::lock_guard<std::mutex> held(s.lock);
+    plain_lock held(s.lock);
     b.queued = s.queue.size();
     if (!s.queue.empty()) {
         auto age = std::chrono::duration_cast<std::chrono::microseconds>(steady::now() - s.queue.front().at);

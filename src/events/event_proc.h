@@ -47,7 +47,7 @@ public:
     // and "i_status_source".
     bool get_interface(const char* iface_name, void** pp_obj) override;
 
-    unsigned int get_event_type(const char* event_type_string) override;
+    unsigned int get_event_type(const char* event_type_string) VEK_EXCLUDES(m_type_lock) override;
     void install_handler(unsigned int event_type, long long object_id, i_event_handler* handler,
                          vek_event_function callback) override;
     void uninstall_handler(unsigned int event_type, long long object_id, i_event_handler* handler,
@@ -66,7 +66,7 @@ public:
     // The queue of events waiting for delivery, at this moment.
     event_backlog backlog() { return m_queue.backlog(); }
     // The name `type` was given; "" for a number never given out.
-    std::string type_name(unsigned int type);
+    std::string type_name(unsigned int type) VEK_EXCLUDES(m_type_lock);
     // <events>: the backlog, then each type with handlers and their count.
     void add_status(i_xml_node* status) override;
 
@@ -76,12 +76,10 @@ private:
     bool enqueue(i_event* e, unsigned int source = 0);
     void worker(void*);
 
-    // REQUIRES: type lock held.
-    std::map<std::string, unsigned int> m_type_names;
-    // REQUIRES: type lock held. The names in m_type_names by number, from
-    // the first number given out.
-    std::vector<const std::string*> m_names_by_type;
-    unsigned int m_next_type;
+    std::map<std::string, unsigned int> m_type_names VEK_GUARDED_BY(m_type_lock);
+    // The names in m_type_names by number, from the first number given out.
+    std::vector<const std::string*> m_names_by_type VEK_GUARDED_BY(m_type_lock);
+    unsigned int m_next_type VEK_GUARDED_BY(m_type_lock);
     handler_table m_handlers;
     delivery_queue m_queue;
     mutex m_type_lock;

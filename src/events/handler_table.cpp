@@ -98,19 +98,19 @@ handler_table::~handler_table()
 
 bool handler_table::queue_install(const handler_record& rec)
 {
-    return queue(m_installs, rec);
+    return queue(true, rec);
 }
 
 bool handler_table::queue_uninstall(const handler_record& rec)
 {
-    return queue(m_uninstalls, rec);
+    return queue(false, rec);
 }
 
-bool handler_table::queue(std::vector<handler_record>& changes, const handler_record& rec)
+bool handler_table::queue(bool install, const handler_record& rec)
 {
-    std::lock_guard<std::mutex> hold(m_lock);
+    plain_lock hold(m_lock);
     try {
-        changes.push_back(rec);
+        (install ? m_installs : m_uninstalls).push_back(rec);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -120,7 +120,7 @@ bool handler_table::queue(std::vector<handler_record>& changes, const handler_re
 
 handler_array* handler_table::current(unsigned int type, unsigned long long* changes)
 {
-    std::lock_guard<std::mutex> hold(m_lock);
+    plain_lock hold(m_lock);
     if (!m_installs.empty() || !m_uninstalls.empty()) apply_pending();
     *changes = m_changes.load(std::memory_order_relaxed);
     auto found = m_lists.find(type);
@@ -135,7 +135,7 @@ void handler_table::apply_pending()
     // built once per type, so a batch of installs costs one copy.
     std::unordered_map<unsigned int, std::vector<handler_array::item>> changed;
     unsigned int type = 0;
-    auto working = [&](unsigned int t) -> std::vector<handler_array::item>& {
+    auto working = [&](unsigned int t) VEK_REQUIRES(m_lock) -> std::vector<handler_array::item>& {
         type = t;
         auto it = changed.find(t);
         if (it != changed.end()) return it->second;
@@ -204,7 +204,7 @@ bool handler_table::next(i_event* e, walk& w, handler_record* picked)
 std::map<unsigned int, std::size_t> handler_table::counts()
 {
     std::map<unsigned int, std::size_t> out;
-    std::lock_guard<std::mutex> hold(m_lock);
+    plain_lock hold(m_lock);
     for (const auto& entry : m_lists) {
         if (!entry.second->items().empty()) out[entry.first] = entry.second->items().size();
     }

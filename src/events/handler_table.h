@@ -20,11 +20,11 @@
 #include <map>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "object/plain_mutex.h"
 #include "vek/events.h"
 
 namespace vek {
@@ -82,32 +82,30 @@ public:
     ~handler_table();
 
     // Queue a change for the next delivery pass. False when out of memory.
-    bool queue_install(const handler_record& rec);
-    bool queue_uninstall(const handler_record& rec);
+    bool queue_install(const handler_record& rec) VEK_EXCLUDES(m_lock);
+    bool queue_uninstall(const handler_record& rec) VEK_EXCLUDES(m_lock);
 
     // One delivery pass for `e`: the newest record matching the event's
     // current type and identifier that this delivery has not called yet.
     // False when none is left. May throw std::bad_alloc.
-    bool next(i_event* e, walk& w, handler_record* picked);
+    bool next(i_event* e, walk& w, handler_record* picked) VEK_EXCLUDES(m_lock);
 
     // The installed handlers of each type that has any, by type number.
     // Changes still queued for the next pass are not counted.
-    std::map<unsigned int, std::size_t> counts();
+    std::map<unsigned int, std::size_t> counts() VEK_EXCLUDES(m_lock);
 
 private:
     // The type's array with a new reference, or null; applies queued
     // changes first and stores the change count they brought it to.
-    handler_array* current(unsigned int type, unsigned long long* changes);
-    bool queue(std::vector<handler_record>& changes, const handler_record& rec);
-    // REQUIRES: m_lock held.
-    void apply_pending();
+    handler_array* current(unsigned int type, unsigned long long* changes) VEK_EXCLUDES(m_lock);
+    bool queue(bool install, const handler_record& rec) VEK_EXCLUDES(m_lock);
+    void apply_pending() VEK_REQUIRES(m_lock);
 
-    std::mutex m_lock;
-    // REQUIRES: m_lock held. Each array holds one reference for the map.
-    std::unordered_map<unsigned int, handler_array*> m_lists;
-    // REQUIRES: m_lock held.
-    std::vector<handler_record> m_installs;
-    std::vector<handler_record> m_uninstalls;
+    plain_mutex m_lock;
+    // Each array holds one reference for the map.
+    std::unordered_map<unsigned int, handler_array*> m_lists VEK_GUARDED_BY(m_lock);
+    std::vector<handler_record> m_installs VEK_GUARDED_BY(m_lock);
+    std::vector<handler_record> m_uninstalls VEK_GUARDED_BY(m_lock);
     // Grows under m_lock with every queued change; read without it, so a
     // pass learns cheaply that nothing changed since the walk's last look.
     std::atomic<unsigned long long> m_changes{0};

@@ -84,32 +84,30 @@ private:
 
     bool open(const char* host, unsigned short port, bool tcp, unsigned int backlog);
     bool close(const char* host, unsigned short port, bool tcp);
-    // REQUIRES: m_guard held. Closes and forgets `s`.
-    void forget(int s, bool tcp);
+    // Closes and forgets `s`.
+    void forget(int s, bool tcp) VEK_REQUIRES(m_guard);
     void thread_loop(void*);
     // One pass; true when it accepted or received anything.
     bool pass(char*& buffer);
-    // REQUIRES: m_guard held.
-    bool accept_one(event_service& events, const entry& e);
-    bool drain_udp(event_service& events, const entry& e, char* buffer);
-    // REQUIRES: m_guard held.
-    void announce_datagram(event_service& events, const entry& e, const platform::datagram& d);
+    bool accept_one(event_service& events, const entry& e) VEK_REQUIRES(m_guard);
+    bool drain_udp(event_service& events, const entry& e, char* buffer) VEK_REQUIRES(m_guard);
+    void announce_datagram(event_service& events, const entry& e, const platform::datagram& d) VEK_REQUIRES(m_guard);
     // Queues the connection event (`tcp`) or the datagram event for `port`
     // with `obj`, bounded by the port's backlog.
     void queue_event(event_service& events, bool tcp, unsigned short port, i_object* obj);
-    // REQUIRES: m_guard held. Counts a dropped empty datagram; traces the
-    // count at most once a second.
-    void count_empty_datagram(unsigned short port);
+    // Counts a dropped empty datagram; traces the count at most once a
+    // second.
+    void count_empty_datagram(unsigned short port) VEK_REQUIRES(m_guard);
     void wait_for_work();
     bool on_default(i_event* ev);
 
-    std::map<int, entry> m_sockets;
+    std::map<int, entry> m_sockets VEK_GUARDED_BY(m_guard);
     mutex m_guard;
-    std::map<unsigned short, int> m_ports;
+    std::map<unsigned short, int> m_ports VEK_GUARDED_BY(m_guard);
     int m_wake_fd;
-    unsigned long long m_empty_total = 0;
-    unsigned long long m_empty_untraced = 0;
-    unsigned int m_empty_traced_at = 0;
+    unsigned long long m_empty_total VEK_GUARDED_BY(m_guard) = 0;
+    unsigned long long m_empty_untraced VEK_GUARDED_BY(m_guard) = 0;
+    unsigned int m_empty_traced_at VEK_GUARDED_BY(m_guard) = 0;
     // Event type numbers, looked up once. Used by the service thread only.
     unsigned int m_tcp_type = 0;
     unsigned int m_udp_type = 0;

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cstdio>
 #include <list>
-#include <mutex>
 
+#include "object/plain_mutex.h"
 #include "platform/module.h"
 
 namespace vek {
@@ -17,16 +17,16 @@ using clock = std::chrono::steady_clock;
 std::atomic<int> g_running_threads(0);
 
 struct record {
-    std::mutex lock;
-    const char* role;
-    char activity[64] = "";      // GUARDED_BY(lock)
-    const void* task = nullptr;  // GUARDED_BY(lock); named at snapshot time
-    clock::time_point since = clock::now();
+    plain_mutex lock;
+    const char* role;  // under the registry's lock
+    char activity[64] VEK_GUARDED_BY(lock) = "";
+    const void* task VEK_GUARDED_BY(lock) = nullptr;  // named at snapshot time
+    clock::time_point since VEK_GUARDED_BY(lock) = clock::now();
 };
 
 struct registry {
-    std::mutex lock;
-    std::list<record> records;  // GUARDED_BY(lock)
+    plain_mutex lock;
+    std::list<record> records VEK_GUARDED_BY(lock);
 };
 
 // Never destroyed: threads may outlive every other static.
@@ -60,7 +60,7 @@ void thread_register(const char* role)
 {
     if (t_record != nullptr) return;
     registry& r = the_registry();
-    std::lock_guard<std::mutex> hold(r.lock);
+    plain_lock hold(r.lock);
     try {
         t_entry = r.records.emplace(r.records.end());
     } catch (...) {
@@ -74,7 +74,7 @@ void thread_unregister()
 {
     if (t_record == nullptr) return;
     registry& r = the_registry();
-    std::lock_guard<std::mutex> hold(r.lock);
+    plain_lock hold(r.lock);
     r.records.erase(t_entry);
     t_record = nullptr;
 }
@@ -82,14 +82,14 @@ void thread_unregister()
 void thread_set_role(const char* role)
 {
     if (t_record == nullptr) return;
-    std::lock_guard<std::mutex> hold(the_registry().lock);  // the snapshot reads the role under it
+    plain_lock hold(the_registry().lock);  // the snapshot reads the role under it
     t_record->role = role;
 }
 
 void thread_set_activity(const char* what)
 {
     if (t_record == nullptr) return;
-    std::lock_guard<std::mutex> hold(t_record->lock);
+    plain_lock hold(t_record->lock);
     std::snprintf(t_record->activity, sizeof t_record->activity, "%s", what != nullptr ? what : "");
     t_record->task = nullptr;
     t_record->since = clock::now();
@@ -98,7 +98,7 @@ void thread_set_activity(const char* what)
 void thread_set_task(const void* task)
 {
     if (t_record == nullptr) return;
-    std::lock_guard<std::mutex> hold(t_record->lock);
+    plain_lock hold(t_record->lock);
     t_record->activity[0] = 0;
     t_record->task = task;
     t_record->since = clock::now();
@@ -109,9 +109,9 @@ std::vector<thread_view> thread_snapshot()
     std::vector<thread_view> out;
     registry& r = the_registry();
     const clock::time_point now = clock::now();
-    std::lock_guard<std::mutex> hold(r.lock);
+    plain_lock hold(r.lock);
     for (record& rec : r.records) {
-        std::lock_guard<std::mutex> own(rec.lock);
+        plain_lock own(rec.lock);
         out.push_back({rec.role, rec.activity, std::chrono::duration<double>(now - rec.since).count()});
         if (rec.task != nullptr) out.back().activity = "task " + platform::code_name(rec.task);
     }

@@ -54,10 +54,10 @@ std::vector<std::string> subdirectories(const std::string& dir)
     return names;
 }
 
-class read_guard {
+class VEK_SCOPED_CAPABILITY read_guard {
 public:
-    explicit read_guard(reader_slots& slots) : m_slots(slots) { m_slots.lock_shared(); }
-    ~read_guard() { m_slots.unlock_shared(); }
+    explicit read_guard(reader_slots& slots) VEK_ACQUIRE_SHARED(slots) : m_slots(slots) { m_slots.lock_shared(); }
+    ~read_guard() VEK_RELEASE() { m_slots.unlock_shared(); }
     read_guard(const read_guard&) = delete;
     read_guard& operator=(const read_guard&) = delete;
 
@@ -75,8 +75,9 @@ reader_slots::slot& reader_slots::mine(slot* slots)
 
 // The reader announces itself before it looks at the flag and the writer
 // raises the flag before it looks at the slots (both sequentially
-// consistent), so one of them always sees the other.
-void reader_slots::lock_shared()
+// consistent), so one of them always sees the other. The lock primitives
+// are not checked: the analysis cannot see that the counters are the lock.
+void reader_slots::lock_shared() VEK_NO_THREAD_SAFETY_ANALYSIS
 {
     slot& s = mine(m_slots);
     for (;;) {
@@ -87,12 +88,12 @@ void reader_slots::lock_shared()
     }
 }
 
-void reader_slots::unlock_shared()
+void reader_slots::unlock_shared() VEK_NO_THREAD_SAFETY_ANALYSIS
 {
     mine(m_slots).readers.fetch_sub(1, std::memory_order_release);
 }
 
-void reader_slots::lock()
+void reader_slots::lock() VEK_NO_THREAD_SAFETY_ANALYSIS
 {
     m_writing.store(true, std::memory_order_seq_cst);
     for (slot& s : m_slots) {
@@ -100,7 +101,7 @@ void reader_slots::lock()
     }
 }
 
-void reader_slots::unlock()
+void reader_slots::unlock() VEK_NO_THREAD_SAFETY_ANALYSIS
 {
     m_writing.store(false, std::memory_order_release);
 }
@@ -307,7 +308,7 @@ bool translator::scan_file(const std::string& catalog, const char* language, con
 bool translator::load(entry& e, bool trace)
 {
     if (trace) vek_trace("translator::reload_catalog('%s', '%s')", e.catalog.c_str(), e.path.c_str());
-    return lng::read_file(e.path.c_str(), [&](std::string_view id, std::string_view str) {
+    return lng::read_file(e.path.c_str(), [&](std::string_view id, std::string_view str) VEK_REQUIRES(this) {
         std::string_view key = intern(std::string(id));
         e.messages[key] = intern(std::string(str)).data();
     });

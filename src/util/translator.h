@@ -33,13 +33,13 @@ namespace vek {
 // itself in a slot of its own cache line, so readers on different cores
 // share no written memory; a writer raises a flag and waits for every slot
 // to empty. One writer at a time (the caller serialises writers).
-class reader_slots {
+class VEK_CAPABILITY("reader_slots") reader_slots {
 public:
-    void lock_shared();
-    void unlock_shared();
+    void lock_shared() VEK_ACQUIRE_SHARED();
+    void unlock_shared() VEK_RELEASE_SHARED();
     // REQUIRES: no other writer.
-    void lock();
-    void unlock();
+    void lock() VEK_ACQUIRE();
+    void unlock() VEK_RELEASE();
 
 private:
     static constexpr unsigned int k_slots = 16;
@@ -90,25 +90,27 @@ private:
     struct entry;
     struct index;
 
-    // REQUIRES: the mutex held (for all below).
-    std::string_view intern(std::string&& text);
-    void discover_languages();
-    bool scan_file(const std::string& catalog, const char* language, const std::string& dir, bool trace);
-    bool load(entry& e, bool trace);
-    void publish_languages();
-    bool sweep_missing();
-    void rebuild_index();
+    std::string_view intern(std::string&& text) VEK_REQUIRES(this);
+    void discover_languages() VEK_REQUIRES(this);
+    bool scan_file(const std::string& catalog, const char* language, const std::string& dir, bool trace)
+        VEK_REQUIRES(this);
+    bool load(entry& e, bool trace) VEK_REQUIRES(this);
+    void publish_languages() VEK_REQUIRES(this);
+    bool sweep_missing() VEK_REQUIRES(this);
+    void rebuild_index() VEK_REQUIRES(this);
 
     reader_slots m_slots;
-    std::atomic<index*> m_index;
+    // Swapped under the write side of m_slots; the index itself never
+    // changes once published.
+    std::atomic<index*> m_index VEK_GUARDED_BY(m_slots);
     // Points into m_texts.
     std::atomic<const char*> m_language;
-    std::unordered_set<std::string> m_texts;
-    std::vector<std::unique_ptr<entry>> m_entries;
-    std::vector<std::string> m_paths;
-    std::vector<std::string> m_catalogs;
+    std::unordered_set<std::string> m_texts VEK_GUARDED_BY(this);
+    std::vector<std::unique_ptr<entry>> m_entries VEK_GUARDED_BY(this);
+    std::vector<std::string> m_paths VEK_GUARDED_BY(this);
+    std::vector<std::string> m_catalogs VEK_GUARDED_BY(this);
     // Point into m_texts.
-    std::vector<const char*> m_languages;
+    std::vector<const char*> m_languages VEK_GUARDED_BY(this);
 };
 
 }  // namespace vek

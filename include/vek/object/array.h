@@ -65,8 +65,9 @@ public:
     }
 
     // Returns the block counter; the release that brings it to 0 destroys
-    // the whole block (this element included).
-    int release() override
+    // the whole block (this element included). Not checked by the lock
+    // analysis: the block lock is optional, which it cannot follow.
+    int release() VEK_NO_THREAD_SAFETY_ANALYSIS override
     {
         mutex* lock = m_lock;
         if (lock != nullptr) lock->lock();

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "vek/object/base.h"
+#include "vek/object/thread_annotations.h"
 
 namespace vek {
 
@@ -30,9 +31,9 @@ public:
     virtual ~mutex();
 
     // Waits without limit; the holder may lock again without blocking.
-    void lock();
+    void lock() VEK_ACQUIRE();
     // REQUIRES: the calling thread holds the lock.
-    void unlock();
+    void unlock() VEK_RELEASE();
     // Lock calls not yet matched by unlock.
     unsigned int lock_count();
 
@@ -47,23 +48,23 @@ private:
     std::atomic<int> m_state;
     std::atomic<unsigned int> m_lock_count;
     std::atomic<std::thread::id> m_owner;
-};
+} VEK_CAPABILITY("mutex");
 
 // Holds a mutex for a scope.
 class VEK_API mutex_locker {
 public:
     // Locks `m` unless it is null.
-    explicit mutex_locker(mutex* m);
+    explicit mutex_locker(mutex* m) VEK_ACQUIRE(m);
     mutex_locker(const mutex_locker&) = delete;
     mutex_locker& operator=(const mutex_locker&) = delete;
-    virtual ~mutex_locker();
+    virtual ~mutex_locker() VEK_RELEASE();
 
     // Unlocks now and forgets the mutex.
-    void cancel();
+    void cancel() VEK_RELEASE();
 
 private:
     mutex* m_mutex;
-};
+} VEK_SCOPED_CAPABILITY;
 
 // Base class for objects that run worker threads on their own member
 // functions. Each thread function must poll thread_running() and return
