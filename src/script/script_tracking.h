@@ -23,7 +23,7 @@
 
 #include "script/tcl_binding/handle_index.h"
 #include "vek/object/base.h"
-#include "vek/script.h"
+#include "vek/script/engine.h"
 
 namespace vek {
 
