@@ -7,6 +7,8 @@ set(VEK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vek_core)
 install(TARGETS vek_core EXPORT vek_coreTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The headers with their area directories (object/, util/, script/, streams/):
+# the area umbrellas include them.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/vek DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT vek_coreTargets NAMESPACE vek_core:: DESTINATION ${VEK_CMAKE_DIR})
 

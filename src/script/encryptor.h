@@ -1,13 +1,13 @@
 // The encryptor service: vek_initialize registers it as "svc_encrypt". See
-// vek/script.h for the methods and the ciphertext layout.
+// vek/script/encryptor.h for the methods and the ciphertext layout.
 //
 // Thread safety: safe for concurrent use; every call works on its own
 // buffers and key schedule.
-#ifndef VEK_SCRIPT_ENCRYPTOR_H
-#define VEK_SCRIPT_ENCRYPTOR_H
+#ifndef VEK_SCRIPT_ENCRYPTOR_IMPL_H
+#define VEK_SCRIPT_ENCRYPTOR_IMPL_H
 
 #include "vek/object/base.h"
-#include "vek/script.h"
+#include "vek/script/encryptor.h"
 
 namespace vek {
 

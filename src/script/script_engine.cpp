@@ -5,11 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "platform/env.h"
 #include "platform/fs.h"
-#include "script/tcl_binding/runtime.h"
 #include "script/thread_serial.h"
 #include "vek/core.h"
 #include "vek/util.h"
@@ -80,8 +78,8 @@ script_engine::script_engine()
       m_prelude(nullptr),
       m_in_use(false),
       m_stale(false),
-      m_pending(nullptr),
-      m_output(new string())
+      m_output(new string()),
+      m_tracking(this)
 {
     m_output->addref();
     t_current = this;
@@ -104,10 +102,8 @@ script_engine::~script_engine()
             Tcl_Release(m_interp);
         }
     }
-    m_commands.clear();
-    m_command_objects.clear();
-    m_handles.clear();
-    drop_all_refs();
+    // The interpreter is gone: its commands went with it.
+    m_tracking.forget_all();
     m_output->release();
     if (t_current == this) t_current = nullptr;
 }
@@ -153,42 +149,8 @@ void script_engine::recycle()
     if (m_interp != nullptr) {
         Tcl_EvalObjEx(m_interp, m_reset_script, TCL_EVAL_GLOBAL);
         Tcl_ResetResult(m_interp);
-        delete_commands();
     }
-    m_commands.clear();
-    m_command_objects.clear();
-    m_handles.clear();
-    drop_all_refs();
-    m_pending = nullptr;
-}
-
-void script_engine::delete_commands()
-{
-    std::vector<Tcl_Command> doomed;
-    for (auto& entry : m_commands) doomed.push_back(entry.second);
-    if (m_pending != nullptr) doomed.push_back(m_pending);
-    m_commands.clear();
-    m_command_objects.clear();
-    m_pending = nullptr;
-    for (Tcl_Command cmd : doomed) delete_command(cmd);
-}
-
-// The binding's commands may live in any interpreter of this thread.
-void script_engine::delete_command(Tcl_Command cmd)
-{
-    Tcl_Interp* interp = tcl::interp_of(cmd);
-    Tcl_DeleteCommandFromToken(interp != nullptr ? interp : m_interp, cmd);
-}
-
-void script_engine::drop_all_refs()
-{
-    // Releasing may run code that touches the table: work on a copy.
-    std::unordered_map<i_object*, int> refs;
-    refs.swap(m_refs);
-    m_tracked.store(0, std::memory_order_relaxed);
-    for (auto& entry : refs) {
-        for (int i = 0; i < entry.second; ++i) entry.first->release();
-    }
+    m_tracking.reset();
 }
 
 bool script_engine::eval(Tcl_Obj* obj)
@@ -351,6 +313,7 @@ bool script_engine::init(script_service* service)
         platform::env_pause pause;
         m_interp = Tcl_CreateInterp();
     }
+    m_tracking.attach(m_interp);
     if (m_interp == nullptr) {
         vek_trace("script_engine::init: error creating interpreter");
         return false;
@@ -395,15 +358,6 @@ bool script_engine::use_now(script_service* service)
     return true;
 }
 
-void script_engine::set_pending_command(i_object* obj, Tcl_Command cmd)
-{
-    // The core and the engine are never counted, so nothing would bind
-    // their commands: left pending, the next counted object would take
-    // them over and delete them with its own.
-    if (obj != nullptr && ignored(obj)) return;
-    m_pending = cmd;
-}
-
 void script_engine::apply_init_cmd(const char* text)
 {
     if (text == nullptr) return;
@@ -424,109 +378,6 @@ void script_engine::apply_init_file(const char* path)
     m_stale = true;
 }
 
-bool script_engine::ignored(i_object* obj) const
-{
-    return obj == nullptr || obj == static_cast<const i_object*>(this) ||
-           (vek_core() != nullptr && obj == static_cast<i_object*>(vek_core())) || !is_owner();
-}
-
-void script_engine::bind_pending(i_object* obj)
-{
-    if (m_pending != nullptr && m_interp != nullptr) {
-        m_commands.emplace(obj, m_pending);
-        m_command_objects[m_pending] = obj;
-        m_pending = nullptr;
-    }
-}
-
-int script_engine::add_script_ref(i_object* obj, bool take)
-{
-    if (ignored(obj)) return 1;
-    ++m_refs[obj];
-    m_tracked.store(m_refs.size(), std::memory_order_relaxed);
-    int result = take ? obj->addref() : 0;
-    bind_pending(obj);
-    return result;
-}
-
-int script_engine::drop_script_ref(i_object* obj, bool give_back)
-{
-    if (ignored(obj)) return 1;
-    auto it = m_refs.find(obj);
-    if (it == m_refs.end()) return 0;
-    if (--it->second < 1) {
-        m_refs.erase(it);
-        m_tracked.store(m_refs.size(), std::memory_order_relaxed);
-        forget_handles(obj);
-        if (m_interp != nullptr) {
-            std::vector<Tcl_Command> doomed;
-            auto range = m_commands.equal_range(obj);
-            for (auto c = range.first; c != range.second; ++c) {
-                doomed.push_back(c->second);
-                m_command_objects.erase(c->second);
-            }
-            m_commands.erase(range.first, range.second);
-            for (Tcl_Command cmd : doomed) delete_command(cmd);
-        }
-    }
-    if (give_back) obj->release();
-    return 0;
-}
-
-void script_engine::bind_pending_cast(i_object* obj)
-{
-    if (ignored(obj)) return;
-    bind_pending(obj);
-}
-
-bool script_engine::knows(i_object* obj)
-{
-    return m_refs.count(obj) != 0 || ignored(obj);
-}
-
-void script_engine::forget_command(Tcl_Command cmd)
-{
-    if (m_pending == cmd) m_pending = nullptr;
-    auto owner = m_command_objects.find(cmd);
-    if (owner == m_command_objects.end()) return;
-    auto range = m_commands.equal_range(owner->second);
-    for (auto it = range.first; it != range.second; ++it) {
-        if (it->second == cmd) {
-            m_commands.erase(it);
-            break;
-        }
-    }
-    m_command_objects.erase(owner);
-}
-
-void script_engine::note_handle(const void* raw, const tcl::type_info* type, i_object* obj)
-{
-    if (raw != nullptr && is_owner()) m_handles.add(raw, type, obj);
-}
-
-void script_engine::note_object(i_object* obj)
-{
-    if (obj != nullptr && is_owner()) m_handles.add_object(obj);
-}
-
-bool script_engine::handed_out(i_object* obj) const
-{
-    return ignored(obj) || m_refs.count(obj) != 0 || m_handles.knows(obj);
-}
-
-void script_engine::object_released(i_object* obj)
-{
-    if (!is_owner()) return;
-    m_refs.erase(obj);
-    m_tracked.store(m_refs.size(), std::memory_order_relaxed);
-    m_handles.forget(obj);
-}
-
-void script_engine::forget_handles(i_object* obj)
-{
-    m_handles.forget(obj);
-}
-
 }  // namespace vek
 
 vek::i_script_engine* vek_cast_i_script_engine(vek::i_object* obj)
@@ -534,4 +385,11 @@ vek::i_script_engine* vek_cast_i_script_engine(vek::i_object* obj)
     void* p = nullptr;
     if (obj == nullptr || !obj->get_interface("i_script_engine", &p)) return nullptr;
     return static_cast<vek::i_script_engine*>(p);
+}
+
+vek::i_script_engine* _vek_get_script_engine(long addr)
+{
+    vek::script_engine* engine = vek::script_engine::current();
+    if (engine == nullptr || reinterpret_cast<long>(engine) != addr) return nullptr;
+    return engine;
 }

@@ -6,9 +6,8 @@
 // release or destruction in another thread makes no Tcl call: the engine
 // is marked stale and its interpreter left alone).
 //
-// The script reference table counts the references scripts hold on
-// objects; the object command table lists the Tcl commands the binding made
-// for them, so both can be undone at recycling. Both, the file cache and
+// What scripts hold (references, the binding's commands, handles) is the
+// engine's script_tracking, undone at recycling. It, the file cache and
 // the text cache are touched by the owner thread only and take no lock.
 //
 // Lock order: the service lock, then init_script_mutex(). init and
@@ -24,7 +23,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "script/tcl_binding/handle_index.h"
+#include "script/script_tracking.h"
 #include "vek/object.h"
 #include "vek/script.h"
 
@@ -59,45 +58,15 @@ public:
     virtual bool init(script_service* service);
     // REQUIRES: the service lock held. False for a stale idle engine.
     virtual bool prepare_for_use(script_service* service);
-    virtual void set_pending_command(i_object* obj, Tcl_Command cmd);
     // Runs now in the owner thread; marks the engine stale in every case.
     virtual void apply_init_cmd(const char* text);
     virtual void apply_init_file(const char* path);
-
-    // Script reference tracking for the Tcl binding. Null objects, the
-    // engine itself, the core and calls from other threads are ignored
-    // (1, or true for knows).
-    int add_script_ref(i_object* obj, bool take);
-    int drop_script_ref(i_object* obj, bool give_back);
-    // Binds the pending command to `obj` (after a cast) without counting.
-    void bind_pending_cast(i_object* obj);
-    bool knows(i_object* obj);
-    // True when a script counts `obj` itself: no stand-in question asked.
-    bool counts(i_object* obj) const { return m_refs.count(obj) != 0; }
-    // A command of the binding is being deleted: forget its token.
-    void forget_command(Tcl_Command cmd);
-    // The binding handed out `raw` (the pointer the handle names) as
-    // `type`; its object is `obj`. Forgotten when the object's script count
-    // ends and at recycling.
-    void note_handle(const void* raw, const tcl::type_info* type, i_object* obj);
-    // A binding made a command for `obj` (the hook's object, before any
-    // stand-in is asked).
-    void note_object(i_object* obj);
-    // The object of a handle this engine handed out as exactly that type,
-    // or null: answers without reading the object, so a stale, forged or
-    // relabelled handle is refused safely.
-    i_object* handle_object(const void* raw, const tcl::type_info* type) const { return m_handles.find(raw, type); }
-    // True when `obj` may be read: ignored, counted, or handed out here.
-    bool handed_out(i_object* obj) const;
-    // A plain release destroyed `obj`: its handles and its script count
-    // go, without a release of their own.
-    void object_released(i_object* obj);
 
     bool is_owner() const;
     bool is_stale() const { return m_stale; }
     bool is_in_use() const { return m_in_use; }
     // The objects scripts count references to; any thread may ask.
-    std::size_t tracked() const { return m_tracked.load(std::memory_order_relaxed); }
+    std::size_t tracked() const { return m_tracking.tracked(); }
     // The service that built the engine (null before init). No reference.
     script_service* service() const { return m_service; }
     Tcl_Interp* interp() const { return m_interp; }
@@ -110,13 +79,7 @@ private:
     bool eval_raw(const char* text);
     Tcl_Obj* cached_text(const char* code);
     bool use_now(script_service* service);
-    bool ignored(i_object* obj) const;
-    void bind_pending(i_object* obj);
     void recycle();
-    void delete_commands();
-    void drop_all_refs();
-    void delete_command(Tcl_Command cmd);
-    void forget_handles(i_object* obj);
     void run_init_files(script_service* service);
 
     Tcl_Interp* m_interp;
@@ -128,17 +91,12 @@ private:
     Tcl_Obj* m_prelude;
     std::map<std::string, script_file*> m_files;
     std::atomic<bool> m_in_use;
-    // The bound commands by object, and each command's object.
-    std::unordered_multimap<i_object*, Tcl_Command> m_commands;
-    std::unordered_map<Tcl_Command, i_object*> m_command_objects;
-    std::unordered_map<i_object*, int> m_refs;
-    std::atomic<std::size_t> m_tracked{0};  // m_refs.size(), for other threads
-    tcl::handle_index m_handles;
     std::atomic<bool> m_stale;
-    Tcl_Command m_pending;
     string* m_output;
     // Compiled wrapped texts, so a text run again skips compiling.
     std::unordered_map<std::string, Tcl_Obj*> m_texts;
+    // What this interpreter's scripts hold.
+    script_tracking m_tracking;
 };
 
 // A Tcl object for `text`, wrapped in the namespace vek unless `raw`; null

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "core/core.h"
 #include "platform/env.h"
 #include "platform/fs.h"
+#include "vek/core.h"
 #include "vek/util.h"
 
 namespace {
@@ -81,7 +81,7 @@ void normalise(std::vector<std::string>& comps)
 // Expands references through the string service, then normalises.
 char* resolve_full(const char* root, const char* rel_path)
 {
-    vek::i_object* svc = vek::the_core()->get_service("svc_string");
+    vek::i_object* svc = vek_core()->get_service("svc_string");
     vek::i_string_proc* proc = vek_cast_i_string_proc(svc);
     if (proc == nullptr) {
         vek_release(svc);
@@ -125,7 +125,7 @@ vek::platform::entry_kind kind_of(const char* pathname)
 char* vek_get_absolute_path(const char* rel_path)
 {
     const char* root = vek::platform::get_env("VEK_ROOT_PATH");
-    if (vek::the_core() == nullptr || rel_path == nullptr || root == nullptr) return nullptr;
+    if (vek_core() == nullptr || rel_path == nullptr || root == nullptr) return nullptr;
     bool simple = std::strstr(rel_path, "..") == nullptr && std::strchr(rel_path, '$') == nullptr &&
                   std::strstr(root, "..") == nullptr;
     if (!simple) return resolve_full(root, rel_path);

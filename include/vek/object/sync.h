@@ -14,7 +14,6 @@
 #define VEK_OBJECT_SYNC_H
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 
 #include "vek/object/base.h"

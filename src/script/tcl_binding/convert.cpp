@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "script/script_engine.h"
+#include "script/script_tracking.h"
 #include "script/tcl_binding/handle_index.h"
 #include "script/tcl_binding/runtime.h"
 #include "vek/core.h"
@@ -93,16 +93,16 @@ bool is_as(const void* ptr, const type_info* type, T* obj, const char* t_name)
            std::strcmp(type->name, "_p_vek__i_object") == 0;
 }
 
-// The object behind an interface handle when the engine may vouch for it;
-// null when the engine never handed out that pointer as that type.
-i_object* vouched_object(script_engine* engine, void* ptr, const type_info* type)
+// The object behind an interface handle when the thread's tracking may
+// vouch for it; null when it never handed out that pointer as that type.
+i_object* vouched_object(script_tracking* tracking, void* ptr, const type_info* type)
 {
-    i_object* obj = engine->handle_object(ptr, type);
+    i_object* obj = tracking->handle_object(ptr, type);
     if (obj != nullptr) return obj;
     // The core and the engine are never counted, and scripts keep their
     // handles across recycling: known as themselves (or as i_object) only.
     if (!is_as(ptr, type, vek_core(), "_p_vek__i_core") &&
-        !is_as(ptr, type, static_cast<i_script_engine*>(engine), "_p_vek__i_script_engine")) {
+        !is_as(ptr, type, tracking->owner(), "_p_vek__i_script_engine")) {
         return nullptr;
     }
     return type->to_object(ptr);
@@ -136,11 +136,11 @@ int convert_resolved(const param_def& param, void* ptr, const type_info* type, v
 
     // Interface handles are looked up before anything is read; data
     // pointers carry no size, so no check could make them safe.
-    script_engine* engine = nullptr;
+    script_tracking* tracking = nullptr;
     i_object* obj = nullptr;
     if (type->cls != nullptr) {
-        engine = script_engine::current();
-        obj = engine != nullptr ? vouched_object(engine, ptr, type) : shared_find(ptr, type);
+        tracking = script_tracking::current();
+        obj = tracking != nullptr ? vouched_object(tracking, ptr, type) : shared_find(ptr, type);
         if (obj == nullptr) return err_type;
     }
     if (param.k == kind::data) {
@@ -150,9 +150,9 @@ int convert_resolved(const param_def& param, void* ptr, const type_info* type, v
         return err_ok;
     }
     if (!convert_pointer(type, ptr, param.type, &out->p)) return err_type;
-    // An object the engine counts itself is known; anything else may be
+    // An object the thread counts itself is known; anything else may be
     // a stand-in, which the test resolves.
-    if (engine != nullptr && param.type->cls != nullptr && !engine->counts(obj) && !vek_tcl_test_object(obj)) {
+    if (tracking != nullptr && param.type->cls != nullptr && !tracking->counts(obj) && !vek_tcl_test_object(obj)) {
         return err_type;
     }
     return err_ok;

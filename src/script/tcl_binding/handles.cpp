@@ -8,7 +8,7 @@
 #include <cstring>
 #include <new>
 
-#include "script/script_engine.h"
+#include "script/script_tracking.h"
 #include "script/tcl_binding/handle_index.h"
 #include "script/tcl_binding/runtime.h"
 #include "vek/script.h"
@@ -29,8 +29,8 @@ int hex_value(char c)
 void delete_instance(ClientData cd)
 {
     auto* inst = static_cast<instance*>(cd);
-    script_engine* engine = script_engine::current();
-    if (engine != nullptr) engine->forget_command(inst->token);
+    script_tracking* tracking = script_tracking::current();
+    if (tracking != nullptr) tracking->forget_command(inst->token);
     delete inst;
 }
 
@@ -96,15 +96,15 @@ void plain_release(i_object* obj)
     if (obj == nullptr || obj->release() != 0) return;
     // Destroyed: the pointer is only compared from here on.
     shared_forget(obj);
-    script_engine* engine = script_engine::current();
-    if (engine != nullptr) engine->object_released(obj);
+    script_tracking* tracking = script_tracking::current();
+    if (tracking != nullptr) tracking->object_released(obj);
 }
 
 void note_handed_out(void* ptr, const type_info& type, i_object* obj)
 {
-    script_engine* engine = script_engine::current();
-    if (engine != nullptr) {
-        engine->note_handle(ptr, &type, obj);
+    script_tracking* tracking = script_tracking::current();
+    if (tracking != nullptr) {
+        tracking->note_handle(ptr, &type, obj);
         return;
     }
     // The handle found last (a cast's argument, say) is entered already.
@@ -123,8 +123,8 @@ void set_object_result(Tcl_Interp* interp, void* ptr, const type_info& type, res
     Tcl_CmdInfo info;
     if (!Tcl_GetCommandInfo(interp, handle, &info)) {
         Tcl_Command token = create_object_command(interp, handle, ptr, type);
-        // Without an engine the hook would only enter the object again.
-        if (script_engine::current() != nullptr) vek_tcl_register_object(obj, token);
+        // Without tracking the hook would only enter the object again.
+        if (script_tracking::current() != nullptr) vek_tcl_register_object(obj, token);
     }
     if (hook == hook_owned) {
         vek_tcl_addref(obj, false);
