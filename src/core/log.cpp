@@ -39,8 +39,8 @@ struct log_state {
     std::atomic<bool> trace_enabled{true};
     std::atomic<unsigned int> level{0};
     std::atomic<bool> ticking{false};
-    destination trace{"stdout", stdout};
-    destination log{"", nullptr};
+    destination trace VEK_GUARDED_BY(lock){"stdout", stdout};
+    destination log VEK_GUARDED_BY(lock){"", nullptr};
 };
 
 // Never destroyed, so lines may be written until the process ends.
@@ -55,9 +55,12 @@ bool is_standard(std::FILE* f)
     return f == stdout || f == stderr;
 }
 
-// REQUIRES: logging lock held.
-void write_line(std::FILE* first, std::FILE* second, const char* fmt, va_list args)
+// One line to the trace destination (`to_trace`) and the log destination
+// (`to_log`).
+void write_line(log_state& s, bool to_trace, bool to_log, const char* fmt, va_list args) VEK_REQUIRES(s.lock)
 {
+    std::FILE* first = to_trace ? s.trace.file : nullptr;
+    std::FILE* second = to_log ? s.log.file : nullptr;
     if (first == nullptr && second == nullptr) return;
     char line[k_line_size];
     std::memset(line, 0, sizeof(line));
@@ -70,7 +73,7 @@ void write_line(std::FILE* first, std::FILE* second, const char* fmt, va_list ar
     if (fmt != nullptr) std::vsnprintf(line + n, k_line_size - 1 - n, fmt, args);
     std::size_t len = std::strlen(line);
     line[len++] = '\n';
-    bool flush = !state().ticking.load(std::memory_order_relaxed);
+    bool flush = !s.ticking.load(std::memory_order_relaxed);
     for (std::FILE* f : {first, second}) {
         if (f == nullptr) continue;
         std::fwrite(line, 1, len, f);
@@ -78,29 +81,34 @@ void write_line(std::FILE* first, std::FILE* second, const char* fmt, va_list ar
     }
 }
 
-// REQUIRES: logging lock held.
-void close_destination(destination& d)
+void close_destination(log_state& s, bool trace) VEK_REQUIRES(s.lock)
 {
+    destination& d = trace ? s.trace : s.log;
     if (d.file != nullptr && !is_standard(d.file)) std::fclose(d.file);
     d.file = nullptr;
 }
 
-void set_facility(destination& d, const char* facility)
+// The name is resolved before the lock is taken; the old file is closed and
+// the new one opened under it.
+void set_facility(bool trace, const char* facility)
 {
     if (facility == nullptr) return;
+    char name[k_line_size];
     if (std::strcmp(facility, "stdout") == 0 || std::strcmp(facility, "stderr") == 0) {
-        std::strcpy(d.name, facility);
+        std::strcpy(name, facility);
     } else {
         char* path = vek_get_absolute_path(facility);
         if (path == nullptr) return;
         bool fits = std::strlen(path) < k_line_size;
-        if (fits) std::strcpy(d.name, path);
+        if (fits) std::strcpy(name, path);
         std::free(path);
         if (!fits) return;
     }
     log_state& s = state();
     mutex_locker lock(&s.lock);
-    close_destination(d);
+    close_destination(s, trace);
+    destination& d = trace ? s.trace : s.log;
+    std::strcpy(d.name, name);
     if (std::strcmp(d.name, "stdout") == 0) {
         d.file = stdout;
     } else if (std::strcmp(d.name, "stderr") == 0) {
@@ -130,8 +138,8 @@ void log_close_files()
 {
     log_state& s = state();
     mutex_locker lock(&s.lock);
-    close_destination(s.trace);
-    close_destination(s.log);
+    close_destination(s, true);
+    close_destination(s, false);
 }
 
 }  // namespace vek
@@ -146,7 +154,7 @@ void vek_trace(const char* fmt, ...)
     va_start(args, fmt);
     {
         vek::mutex_locker lock(&s.lock);
-        vek::write_line(s.trace.file, nullptr, fmt, args);
+        vek::write_line(s, true, false, fmt, args);
     }
     va_end(args);
 }
@@ -160,7 +168,7 @@ void vek_log(unsigned int level, const char* fmt, ...)
     va_start(args, fmt);
     {
         vek::mutex_locker lock(&s.lock);
-        vek::write_line(to_trace ? s.trace.file : nullptr, to_log ? s.log.file : nullptr, fmt, args);
+        vek::write_line(s, to_trace, to_log, fmt, args);
     }
     va_end(args);
 }
@@ -177,9 +185,11 @@ void vek_set_log_level(unsigned int level)
 
 void vek_set_log_facility(const char* facility)
 {
-    vek::set_facility(state().log, facility);
+    vek::set_facility(false, facility);
 }
 
+// Both getters return the name's own buffer without the lock: no lock taken
+// here could cover the caller's reading of it.
 const char* vek_get_log_facility()
 {
     return state().log.name;
@@ -187,7 +197,7 @@ const char* vek_get_log_facility()
 
 void vek_set_trace_facility(const char* facility)
 {
-    vek::set_facility(state().trace, facility);
+    vek::set_facility(true, facility);
 }
 
 const char* vek_get_trace_facility()

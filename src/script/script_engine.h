@@ -12,7 +12,9 @@
 //
 // Lock order: the service lock, then init_script_mutex(). init and
 // prepare_for_use run with the service lock held and take the init-script
-// lock around init commands and files.
+// lock around init commands and files. The service calls apply_init_cmd
+// and apply_init_file with its lock held; they take the init-script lock
+// around the command or file.
 #ifndef VEK_SCRIPT_SCRIPT_ENGINE_H
 #define VEK_SCRIPT_SCRIPT_ENGINE_H
 
@@ -53,11 +55,11 @@ public:
     void puts_impl(const char* text) override;
     i_object* get_registration_object() override;
 
-    // REQUIRES: the service lock held. Builds the interpreter, runs the init
-    // commands, the prelude and the init files.
-    virtual bool init(script_service* service);
-    // REQUIRES: the service lock held. False for a stale idle engine.
-    virtual bool prepare_for_use(script_service* service);
+    // Builds the interpreter, runs the init commands, the prelude and the
+    // init files.
+    virtual bool init(script_service* service) VEK_REQUIRES(service);
+    // False for a stale idle engine.
+    virtual bool prepare_for_use(script_service* service) VEK_REQUIRES(service);
     // Runs now in the owner thread; marks the engine stale in every case.
     virtual void apply_init_cmd(const char* text);
     virtual void apply_init_file(const char* path);
@@ -78,9 +80,8 @@ private:
     bool eval(Tcl_Obj* obj);
     bool eval_raw(const char* text);
     Tcl_Obj* cached_text(const char* code);
-    bool use_now(script_service* service);
+    bool use_now(script_service* service) VEK_REQUIRES(service);
     void recycle();
-    void run_init_files(script_service* service);
 
     Tcl_Interp* m_interp;
     script_service* m_service = nullptr;

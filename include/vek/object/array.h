@@ -148,8 +148,7 @@ public:
     }
 
 private:
-    // REQUIRES: factory lock held.
-    bool open_block()
+    bool open_block() VEK_REQUIRES(m_lock)
     {
         T* block = new (std::nothrow) T[m_block_size];
         unsigned int* counter = new (std::nothrow) unsigned int(m_block_size);
@@ -168,8 +167,7 @@ private:
 
     // Gives up the factory's hold on the open block. The last of these
     // releases may free the block, so it is not touched afterwards.
-    // REQUIRES: factory lock held.
-    void close_block()
+    void close_block() VEK_REQUIRES(m_lock)
     {
         T* block = m_block;
         m_block = nullptr;
@@ -178,8 +176,8 @@ private:
         for (unsigned int i = 0; i < m_block_size; ++i) block[i].release();
     }
 
-    T* m_block;
-    unsigned int m_next;
+    T* m_block VEK_GUARDED_BY(m_lock);
+    unsigned int m_next VEK_GUARDED_BY(m_lock);
     unsigned int m_block_size;
     mutex m_lock;
     bool m_block_locking;

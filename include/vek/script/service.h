@@ -47,8 +47,9 @@ protected:
 // The service behind "svc_script". Answers "i_script_service",
 // "i_named_object", "script_service" and "i_status_source".
 //
-// REQUIRES for the engine table: the service's own lock. Engines run init
-// commands and files while holding it and then the init-script lock.
+// The service's own lock (its mutex base) guards the engine table. Engines
+// run init commands and files while holding it and then the init-script
+// lock.
 class VEK_API script_service : public object,
                                public mutex,
                                public i_named_object_impl,
@@ -76,8 +77,8 @@ public:
 
     // Owned by the service: the lists engines are built from. Read them
     // while holding the service's lock.
-    i_object_col* init_files() { return m_init_files; }
-    i_object_col* init_cmds() { return m_init_cmds; }
+    i_object_col* init_files() VEK_REQUIRES(this) { return m_init_files; }
+    i_object_col* init_cmds() VEK_REQUIRES(this) { return m_init_cmds; }
 
     bool on_library_loaded(i_event* evt);
 
@@ -90,7 +91,7 @@ private:
     };
     object_col* m_init_files;
     object_col* m_init_cmds;
-    std::map<unsigned long, table_entry> m_engines;
+    std::map<unsigned long, table_entry> m_engines VEK_GUARDED_BY(this);
 };
 
 }  // namespace vek

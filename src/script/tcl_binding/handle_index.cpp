@@ -1,6 +1,6 @@
 #include "script/tcl_binding/handle_index.h"
 
-#include <mutex>
+#include "object/plain_mutex.h"
 
 namespace vek {
 namespace tcl {
@@ -50,8 +50,21 @@ last_lookup g_last_lookup;
 namespace {
 
 struct shared_index {
-    std::mutex lock;
-    handle_index index;
+    plain_mutex lock;
+    handle_index index VEK_GUARDED_BY(lock);
+
+    // Publishes the last lookup; readers that take no lock check `seq`.
+    void set_last(const void* raw, const type_info* type, i_object* obj) VEK_REQUIRES(lock)
+    {
+        last_lookup& last = g_last_lookup;
+        unsigned long long seq = last.seq.load(std::memory_order_relaxed);
+        last.seq.store(seq + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+        last.raw.store(raw, std::memory_order_relaxed);
+        last.type.store(type, std::memory_order_relaxed);
+        last.obj.store(obj, std::memory_order_relaxed);
+        last.seq.store(seq + 2, std::memory_order_release);
+    }
 };
 
 // Kept until the process ends: threads may still hand out handles while
@@ -62,59 +75,46 @@ shared_index& shared()
     return *s;
 }
 
-// REQUIRES: the shared index's lock held.
-void set_last(const void* raw, const type_info* type, i_object* obj)
-{
-    last_lookup& last = g_last_lookup;
-    unsigned long long seq = last.seq.load(std::memory_order_relaxed);
-    last.seq.store(seq + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    last.raw.store(raw, std::memory_order_relaxed);
-    last.type.store(type, std::memory_order_relaxed);
-    last.obj.store(obj, std::memory_order_relaxed);
-    last.seq.store(seq + 2, std::memory_order_release);
-}
-
 }  // namespace
 
 void shared_add(const void* raw, const type_info* type, i_object* obj)
 {
     shared_index& s = shared();
-    std::lock_guard<std::mutex> hold(s.lock);
+    plain_lock hold(s.lock);
     // Replacing another object's handle is a removal.
     i_object* before = s.index.find(raw, type);
-    if (before != nullptr && before != obj) set_last(nullptr, nullptr, nullptr);
+    if (before != nullptr && before != obj) s.set_last(nullptr, nullptr, nullptr);
     s.index.add(raw, type, obj);
 }
 
 void shared_add_object(i_object* obj)
 {
     shared_index& s = shared();
-    std::lock_guard<std::mutex> hold(s.lock);
+    plain_lock hold(s.lock);
     s.index.add_object(obj);
 }
 
 i_object* shared_find_locked(const void* raw, const type_info* type)
 {
     shared_index& s = shared();
-    std::lock_guard<std::mutex> hold(s.lock);
+    plain_lock hold(s.lock);
     i_object* obj = s.index.find(raw, type);
-    if (obj != nullptr) set_last(raw, type, obj);
+    if (obj != nullptr) s.set_last(raw, type, obj);
     return obj;
 }
 
 bool shared_knows(const i_object* obj)
 {
     shared_index& s = shared();
-    std::lock_guard<std::mutex> hold(s.lock);
+    plain_lock hold(s.lock);
     return s.index.knows(obj);
 }
 
 void shared_forget(const i_object* obj)
 {
     shared_index& s = shared();
-    std::lock_guard<std::mutex> hold(s.lock);
-    set_last(nullptr, nullptr, nullptr);
+    plain_lock hold(s.lock);
+    s.set_last(nullptr, nullptr, nullptr);
     s.index.forget(obj);
 }
 
