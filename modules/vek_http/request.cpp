@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace vek {
 namespace http {
@@ -38,6 +39,11 @@ std::string decode_component(const std::string& text)
         }
     }
     return out;
+}
+
+void delete_body(void* body)
+{
+    delete static_cast<std::string*>(body);
 }
 
 }  // namespace
@@ -170,10 +176,16 @@ void request::set_header(const char* name, const char* value)
 
 void request::respond(unsigned int status, const char* body, std::size_t size, const char* content_type)
 {
+    respond(status, body != nullptr ? std::string(body, size) : std::string(), content_type);
+}
+
+void request::respond(unsigned int status, std::string&& body, const char* content_type)
+{
     if (m_fd >= 0) close(m_fd);
     m_fd = -1;
     m_status = status >= 100 && status <= 999 ? status : 500;
-    m_answer.assign(body != nullptr ? body : "", body != nullptr ? size : 0);
+    m_answer = std::move(body);
+    m_answer_size = m_answer.size();
     if (content_type != nullptr && *content_type != 0) set_header(MHD_HTTP_HEADER_CONTENT_TYPE, content_type);
 }
 
@@ -190,6 +202,7 @@ void request::respond_file(unsigned int status, int fd, unsigned long long offse
     m_fd = fd;
     m_file_offset = offset;
     m_file_size = size;
+    m_answer_size = size;
 }
 
 void request::fail()
@@ -201,12 +214,19 @@ void request::fail()
 MHD_Result request::send()
 {
     if (!answered()) fail();
-    MHD_Response* response = m_fd >= 0
-                                 ? MHD_create_response_from_fd_at_offset64(m_file_size, m_fd, m_file_offset)
-                                 : MHD_create_response_from_buffer(m_answer.size(), const_cast<char*>(m_answer.data()),
-                                                                   MHD_RESPMEM_MUST_COPY);
+    MHD_Response* response = nullptr;
+    if (m_fd >= 0) {
+        response = MHD_create_response_from_fd_at_offset64(m_file_size, m_fd, m_file_offset);
+        if (response != nullptr) m_fd = -1;  // the response closes it
+    } else {
+        // The response owns the body until the engine has sent it.
+        auto* body = new (std::nothrow) std::string(std::move(m_answer));
+        response = body != nullptr ? MHD_create_response_from_buffer_with_free_callback_cls(
+                                         body->size(), body->data(), &delete_body, body)
+                                   : nullptr;
+        if (response == nullptr) delete body;
+    }
     if (response == nullptr) return MHD_NO;
-    m_fd = -1;  // the response closes it
     for (const auto& h : m_headers) MHD_add_response_header(response, h.first.c_str(), h.second.c_str());
     MHD_Result queued = MHD_queue_response(m_connection, m_status, response);
     MHD_destroy_response(response);

@@ -36,6 +36,8 @@ public:
     void set_header(const char* name, const char* value) override;
     void respond(unsigned int status, const char* body, std::size_t size, const char* content_type) override;
     void redirect(const char* location, unsigned int status) override;
+    // As respond() above, taking the body over instead of copying it.
+    void respond(unsigned int status, std::string&& body, const char* content_type);
 
     // Every value of one kind (MHD_HEADER_KIND, MHD_GET_ARGUMENT_KIND,
     // MHD_COOKIE_KIND), in the order received.
@@ -46,7 +48,7 @@ public:
 
     bool answered() const { return m_status != 0; }
     unsigned int status() const { return m_status; }
-    unsigned long long answer_size() const { return m_fd >= 0 ? m_file_size : m_answer.size(); }
+    unsigned long long answer_size() const { return m_answer_size; }
     // Answers with `size` bytes of the open file `fd` from `offset`; the
     // request owns `fd` from here on.
     void respond_file(unsigned int status, int fd, unsigned long long offset, unsigned long long size,
@@ -67,6 +69,7 @@ private:
     std::vector<std::pair<std::string, std::string>> m_headers;
     int m_fd = -1;  // a file answer
     unsigned long long m_file_offset = 0, m_file_size = 0;
+    unsigned long long m_answer_size = 0;  // of the body or the file part
 };
 
 // The language tag with the highest weight in an Accept-Language value,

@@ -34,6 +34,7 @@ namespace {
 
 // One worker thread's engine, kept between requests.
 struct worker_state {
+    std::atomic<unsigned long long>* requests = nullptr;  // the worker's own count
     i_script_service* scripts = nullptr;
     i_script_engine* engine = nullptr;
     unsigned int generation = 0;
@@ -114,6 +115,12 @@ void server::add_status(i_xml_node* status)
                                                           {"requests", std::to_string(m_requests.load())},
                                                           {"connections", std::to_string(m_connections.load())}};
     for (const auto& [name, value] : values) http->set_attribute(name, value.c_str());
+    for (const auto& slot : m_slots) {
+        auto_ptr_t<i_xml_node> worker = xml->create_node("worker");
+        if (!worker.is_ok() || !http->add_child(worker)) return;
+        worker->set_attribute("connections", std::to_string(slot->connections.load()).c_str());
+        worker->set_attribute("requests", std::to_string(slot->requests.load()).c_str());
+    }
 }
 
 server* server::find()
@@ -225,6 +232,7 @@ void server::worker(void* arg)
     auto* slot = static_cast<daemon_slot*>(arg);
     vek_set_thread_role("http worker");
     worker_state state;
+    state.requests = &slot->requests;
     i_core* core = vek_core();
     state.scripts = vek_cast_i_script_service(core != nullptr ? core->get_service("svc_script") : nullptr);
     t_worker = &state;
@@ -243,9 +251,11 @@ void server::on_connection(void* cls, MHD_Connection* connection, void** socket_
     auto* slot = static_cast<daemon_slot*>(cls);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
         ++slot->owner->m_connections;
+        ++slot->connections;
         slot->deadlines.opened(connection, socket_context);
     } else {
         --slot->owner->m_connections;
+        --slot->connections;
         slot->deadlines.closed(socket_context);
     }
 }
@@ -311,6 +321,7 @@ MHD_Result server::answer(MHD_Connection* connection, const char* url, const cha
     }
     MHD_Result sent = req.send();
     ++m_requests;
+    if (t_worker != nullptr) ++*t_worker->requests;
     double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - up->start).count();
     vek_log(1, "vek_http: %s \"%s %s\" %u %llu %.1fms", client_of(connection).c_str(), req.method(), req.path(),
             req.status(), req.answer_size(), ms);

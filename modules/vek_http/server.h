@@ -15,7 +15,8 @@
 // closing open connections.
 //
 // In the live status it is <http>: address, port, workers, requests
-// answered and connections open.
+// answered and connections open, with a <worker> child per worker thread
+// giving its own two counts.
 //
 // Thread safety: safe for concurrent use.
 #ifndef VEK_HTTP_SERVER_H
@@ -74,6 +75,8 @@ private:
         server* owner;
         MHD_Daemon* daemon = nullptr;
         request_deadlines deadlines;
+        std::atomic<unsigned int> connections{0};
+        std::atomic<unsigned long long> requests{0};
     };
 
     bool listen();

@@ -22,13 +22,20 @@ namespace http {
 
 namespace {
 
+// The last date formatted is kept per thread: requests for one file ask
+// for the same date again and again.
 std::string http_date(time_t t)
 {
+    thread_local time_t last = -1;
+    thread_local std::string last_text;
+    if (t == last) return last_text;
     std::tm tm{};
     gmtime_r(&t, &tm);
     char text[64];
     std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
-    return text;
+    last = t;
+    last_text = text;
+    return last_text;
 }
 
 // -1 when the text is not an HTTP date.
@@ -106,11 +113,10 @@ void answer_content(request* req, unsigned int status, int fd, unsigned long lon
                     const char* content_type)
 {
     if (size <= small_file) {
-        std::unique_ptr<char[]> data(new (std::nothrow) char[size + 1]);
-        ssize_t n = data ? pread(fd, data.get(), size, static_cast<off_t>(first)) : -1;
-        if (n == static_cast<ssize_t>(size)) {
+        std::string data(size, '\0');
+        if (pread(fd, data.data(), size, static_cast<off_t>(first)) == static_cast<ssize_t>(size)) {
             close(fd);
-            req->respond(status, data.get(), size, content_type);
+            req->respond(status, std::move(data), content_type);
             return;
         }
     }
