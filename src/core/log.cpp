@@ -1,9 +1,10 @@
 // Tracing and logging: time-stamped lines to the trace and log
 // destinations.
 //
-// Lock: one logging lock guards both destinations. It is held for each
-// whole line (so lines never interleave), for each change of destination
-// and for flushing. The enabled flag and the level are read without it.
+// Lock: one logging lock guards both destinations. It is held while each
+// whole line is written (so lines never interleave), for each change of
+// destination and for flushing; lines are made before it is taken. The
+// enabled flag and the level are read without it.
 //
 // Lines reach a file or a pipe within 50 ms: the tick flushes both
 // destinations, and while no tick runs each line is flushed at once. So a
@@ -55,30 +56,66 @@ bool is_standard(std::FILE* f)
     return f == stdout || f == stderr;
 }
 
-// One line to the trace destination (`to_trace`) and the log destination
-// (`to_log`).
-void write_line(log_state& s, bool to_trace, bool to_log, const char* fmt, va_list args) VEK_REQUIRES(s.lock)
+// The line's time stamp, "YYYY/MM/DD hh:mm:ss: ", into `out` (at least
+// 32 bytes); its length, or 0 when the local time is unknown. Each thread
+// keeps the last one made: the local time conversion takes the C
+// library's time zone lock, and a busy second asks for the same stamp
+// many times.
+std::size_t time_stamp(char* out)
 {
-    std::FILE* first = to_trace ? s.trace.file : nullptr;
-    std::FILE* second = to_log ? s.log.file : nullptr;
-    if (first == nullptr && second == nullptr) return;
-    char line[k_line_size];
-    std::memset(line, 0, sizeof(line));
-    std::tm local;
-    if (!platform::local_time(static_cast<std::time_t>(std::time(nullptr)), &local)) return;
-    std::size_t n = std::strftime(line, sizeof(line), "%Y/%m/%d %H:%M:%S: ", &local);
-    if (n + 2 >= k_line_size) return;
+    thread_local std::time_t last = -1;
+    thread_local char text[32];
+    thread_local std::size_t text_len = 0;
+    const std::time_t now = std::time(nullptr);
+    if (now != last) {
+        std::tm local;
+        if (!platform::local_time(now, &local)) return 0;
+        text_len = std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S: ", &local);
+        last = now;
+    }
+    std::memcpy(out, text, text_len);
+    return text_len;
+}
+
+// The whole line, newline included, into `line`; its length, or 0 when
+// there is none. Made before the logging lock is taken, so that threads
+// wait for each other only while lines are copied into the files.
+std::size_t format_line(char (&line)[k_line_size], const char* fmt, va_list args)
+{
+    std::size_t n = time_stamp(line);
+    if (n == 0) return 0;
+    line[n] = '\0';
     // At most 1022 - n message bytes: the text ends at 1022 at the latest,
     // leaving room for the newline and the terminator.
     if (fmt != nullptr) std::vsnprintf(line + n, k_line_size - 1 - n, fmt, args);
-    std::size_t len = std::strlen(line);
+    std::size_t len = n + std::strlen(line + n);
     line[len++] = '\n';
+    return len;
+}
+
+// One made line to the trace destination (`to_trace`) and the log
+// destination (`to_log`).
+void write_line(log_state& s, bool to_trace, bool to_log, const char* line, std::size_t len) VEK_REQUIRES(s.lock)
+{
+    std::FILE* first = to_trace ? s.trace.file : nullptr;
+    std::FILE* second = to_log ? s.log.file : nullptr;
     bool flush = !s.ticking.load(std::memory_order_relaxed);
     for (std::FILE* f : {first, second}) {
         if (f == nullptr) continue;
         std::fwrite(line, 1, len, f);
         if (flush) std::fflush(f);
     }
+}
+
+// Makes the line and writes it where it goes.
+void emit(log_state& s, bool to_trace, bool to_log, const char* fmt, va_list args)
+{
+    if (!to_trace && !to_log) return;
+    char line[k_line_size];
+    std::size_t len = format_line(line, fmt, args);
+    if (len == 0) return;
+    mutex_locker lock(&s.lock);
+    write_line(s, to_trace, to_log, line, len);
 }
 
 void close_destination(log_state& s, bool trace) VEK_REQUIRES(s.lock)
@@ -152,10 +189,7 @@ void vek_trace(const char* fmt, ...)
     if (!s.trace_enabled.load(std::memory_order_relaxed)) return;
     va_list args;
     va_start(args, fmt);
-    {
-        vek::mutex_locker lock(&s.lock);
-        vek::write_line(s, true, false, fmt, args);
-    }
+    vek::emit(s, true, false, fmt, args);
     va_end(args);
 }
 
@@ -166,10 +200,7 @@ void vek_log(unsigned int level, const char* fmt, ...)
     bool to_log = level <= s.level.load(std::memory_order_relaxed);
     va_list args;
     va_start(args, fmt);
-    {
-        vek::mutex_locker lock(&s.lock);
-        vek::write_line(s, to_trace, to_log, fmt, args);
-    }
+    vek::emit(s, to_trace, to_log, fmt, args);
     va_end(args);
 }
 
