@@ -151,6 +151,17 @@ TEST_F(HttpTest, CppHandlersLimitsPipelinedRequestsAndManyClientsAtOnce)
     ASSERT_TRUE(http.is_ok());
     EXPECT_GE(std::atoi(http->get_attribute("requests")), 204);
     EXPECT_GE(std::atoi(http->get_attribute("connections")), 1);  // the slow one
+    // Each worker's counts add up to the server's.
+    auto_ptr_t<vek::i_object_col> per_worker = http->select_nodes("worker");
+    long requests = 0, connections = 0;
+    for (unsigned int i = 0; per_worker.is_ok() && i < per_worker->get_count(); ++i) {
+        vek::i_xml_node* w = vek_cast_i_xml_node(auto_ptr_t<vek::i_object>(per_worker->get_item_by_pos(i)));
+        requests += std::atol(w->get_attribute("requests"));
+        connections += std::atol(w->get_attribute("connections"));
+    }
+    EXPECT_EQ(per_worker->get_count(), 2u);
+    EXPECT_EQ(requests, std::atol(http->get_attribute("requests")));
+    EXPECT_EQ(connections, std::atol(http->get_attribute("connections")));
     auto_ptr_t<vek::i_object_col> threads = status->select_nodes("threads/thread");
     int workers = 0;
     for (unsigned int i = 0; threads.is_ok() && i < threads->get_count(); ++i)
