@@ -1,14 +1,19 @@
 #include "core/library.h"
 
+#include <type_traits>
+
 #include "object/cast_impl.h"
 #include "object/interface_query.h"
 #include "platform/module.h"
+#include "vek/module.h"
 
 namespace vek {
 
 namespace {
 
-typedef const char* (*text_export)();
+// vek_library_name and vek_library_version have this one signature.
+using text_export = vek_library_name_fn;
+static_assert(std::is_same_v<text_export, vek_library_version_fn>);
 
 // The text an optional export returns, or "" without the export or when
 // it throws (a module's exception never crosses into the core).
