@@ -184,12 +184,12 @@ protected:
         return port;
     }
     // A blocking client socket of `type`, connected to 127.0.0.1:port when
-    // it can be, whose reads and writes give up after 10 s.
-    static int connect_to(unsigned short port, int type = SOCK_STREAM)
+    // it can be, whose reads and writes give up after `seconds`.
+    static int connect_to(unsigned short port, int type = SOCK_STREAM, long seconds = 10)
     {
         int s = socket(AF_INET, type, 0);
         sockaddr_in a = local_addr(port);
-        timeval tv{10, 0};
+        timeval tv{seconds, 0};
         setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
         setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
         connect(s, sa(a), sizeof(a));
