@@ -1,6 +1,7 @@
 // The socket service: listening TCP and UDP sockets and their thread.
 #include "net/socket_service.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -29,6 +30,18 @@ const char* const k_udp_event = "VEK_EVT_UDP_PACKET_RECEIVED";
 const char* any_host(const char* host)
 {
     return host[0] == '\0' ? "*" : host;
+}
+
+// A connection or datagram that cannot become an event is dropped; the
+// trace names the cause, at most once a second for all ports.
+void trace_lost(bool tcp, unsigned short port, const char* cause)
+{
+    static std::atomic<unsigned int> last_traced{0};
+    const unsigned int now = platform::now_seconds();
+    unsigned int last = last_traced.load(std::memory_order_relaxed);
+    if (last == now || !last_traced.compare_exchange_strong(last, now)) return;
+    vek_trace("socket_service: %s on %s port %u dropped: %s", tcp ? "connection" : "datagram", tcp ? "TCP" : "UDP",
+              port, cause);
 }
 
 }  // namespace
@@ -327,11 +340,17 @@ void socket_service::announce_datagram(event_service& events, const entry& e, co
 void socket_service::queue_event(event_service& events, bool tcp, unsigned short port, i_object* obj)
 {
     event_proc* proc = events.impl();
-    if (proc == nullptr) return;
+    if (proc == nullptr) {
+        trace_lost(tcp, port, "no event service");
+        return;
+    }
     unsigned int& type = tcp ? m_tcp_type : m_udp_type;
     if (type == 0) type = proc->get_event_type(tcp ? k_tcp_event : k_udp_event);
     auto* ev = new (std::nothrow) event(type, port, obj);
-    if (ev == nullptr) return;
+    if (ev == nullptr) {
+        trace_lost(tcp, port, "out of memory");
+        return;
+    }
     ev->addref();
     // A refused event is released here, with its connection (an accepted
     // socket nobody took closes with it).
