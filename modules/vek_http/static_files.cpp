@@ -1,5 +1,7 @@
 #include "static_files.h"
 
+#include "static_cache.h"
+
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <strings.h>
@@ -123,6 +125,46 @@ void answer_content(request* req, unsigned int status, int fd, unsigned long lon
     req->respond_file(status, fd, first, size, content_type);
 }
 
+// Sets the validators of the file `st` (ETag, Last-Modified) and answers
+// when they decide: 304 when the client's copy is current, 416 for a range
+// past the end; then true. Otherwise gives the part to send and its
+// status, and false.
+bool answered_by_validators(request* req, const struct stat& st, unsigned long long* first,
+                            unsigned long long* size, unsigned int* status)
+{
+    char etag[64];
+    std::snprintf(etag, sizeof etag, "\"%llx-%llx\"", static_cast<unsigned long long>(st.st_size),
+                  static_cast<unsigned long long>(st.st_mtim.tv_sec) * 1000000000ull +
+                      static_cast<unsigned long long>(st.st_mtim.tv_nsec));
+    req->set_header("ETag", etag);
+    req->set_header("Last-Modified", http_date(st.st_mtime).c_str());
+    req->set_header("Accept-Ranges", "bytes");
+    const char* match = req->header("If-None-Match");
+    time_t since = *match == 0 ? parse_http_date(req->header("If-Modified-Since")) : -1;
+    if ((*match != 0 && (std::strcmp(match, "*") == 0 || std::strstr(match, etag) != nullptr)) ||
+        (since >= 0 && st.st_mtime <= since)) {
+        req->respond(304, "", 0, nullptr);
+        return true;
+    }
+    unsigned long long total = static_cast<unsigned long long>(st.st_size), last = total - 1;
+    *first = 0;
+    int range = parse_range(req->header("Range"), total, first, &last);
+    char content_range[96];
+    if (range < 0) {
+        std::snprintf(content_range, sizeof content_range, "bytes */%llu", total);
+        req->set_header("Content-Range", content_range);
+        req->respond(416, "", 0, nullptr);
+        return true;
+    }
+    if (range > 0) {
+        std::snprintf(content_range, sizeof content_range, "bytes %llu-%llu/%llu", *first, last, total);
+        req->set_header("Content-Range", content_range);
+    }
+    *size = range > 0 ? last - *first + 1 : total;
+    *status = range > 0 ? 206 : 200;
+    return false;
+}
+
 // Answers with the open file `fd` (named `name`; `known` its status when
 // the caller has it), which it takes over. False, with nothing answered,
 // when it is not a regular file.
@@ -138,36 +180,37 @@ bool answer_open_file(request* req, int fd, const std::string& name, const struc
         if (fd >= 0) close(fd);
         return false;
     }
-    char etag[64];
-    std::snprintf(etag, sizeof etag, "\"%llx-%llx\"", static_cast<unsigned long long>(st.st_size),
-                  static_cast<unsigned long long>(st.st_mtim.tv_sec) * 1000000000ull +
-                      static_cast<unsigned long long>(st.st_mtim.tv_nsec));
-    req->set_header("ETag", etag);
-    req->set_header("Last-Modified", http_date(st.st_mtime).c_str());
-    req->set_header("Accept-Ranges", "bytes");
-    const char* match = req->header("If-None-Match");
-    time_t since = *match == 0 ? parse_http_date(req->header("If-Modified-Since")) : -1;
-    if ((*match != 0 && (std::strcmp(match, "*") == 0 || std::strstr(match, etag) != nullptr)) ||
-        (since >= 0 && st.st_mtime <= since)) {
+    unsigned long long first = 0, size = 0;
+    unsigned int status = 0;
+    if (answered_by_validators(req, st, &first, &size, &status)) {
         close(fd);
-        req->respond(304, "", 0, nullptr);
         return true;
     }
-    unsigned long long size = static_cast<unsigned long long>(st.st_size), first = 0, last = size - 1;
-    int range = parse_range(req->header("Range"), size, &first, &last);
-    char content_range[96];
-    if (range < 0) {
-        close(fd);
-        std::snprintf(content_range, sizeof content_range, "bytes */%llu", size);
-        req->set_header("Content-Range", content_range);
-        req->respond(416, "", 0, nullptr);
-        return true;
-    }
-    if (range > 0) {
-        std::snprintf(content_range, sizeof content_range, "bytes %llu-%llu/%llu", first, last, size);
-        req->set_header("Content-Range", content_range);
-    }
-    answer_content(req, range > 0 ? 206 : 200, fd, first, range > 0 ? last - first + 1 : size, content_type_of(name));
+    answer_content(req, status, fd, first, size, content_type_of(name));
+    return true;
+}
+
+// Answers with a kept file's bytes, as answer_open_file would from disk.
+void answer_cached(request* req, const cached_file& file, const std::string& name)
+{
+    unsigned long long first = 0, size = 0;
+    unsigned int status = 0;
+    if (answered_by_validators(req, file.st, &first, &size, &status)) return;
+    req->respond(status, file.bytes.substr(first, size), content_type_of(name));
+}
+
+// Reads the whole small regular file `fd` (status `st`), taking it over,
+// into the calling thread's cache under `key`, and answers from
+// there. False, with `fd` still open and nothing answered, when it could
+// not be read whole.
+bool answer_and_keep(request* req, int fd, const struct stat& st, const std::string& key, const std::string& name)
+{
+    std::string bytes(static_cast<size_t>(st.st_size), '\0');
+    if (pread(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) return false;
+    close(fd);
+    const cached_file* kept = keep_cached(key, st, std::move(bytes));
+    if (kept == nullptr) return false;  // cannot happen: the caller checked the size
+    answer_cached(req, *kept, name);
     return true;
 }
 
@@ -222,9 +265,20 @@ bool answer_static(http_request* base, void* context)
         start = end + 1;
     }
     std::string name = rest;
+    const std::string key = dir->root + "/" + rest;
+    if (clean && !rest.empty()) {
+        const cached_file* kept = find_cached(key, dir->root_fd, rest.c_str());
+        if (kept != nullptr) {
+            answer_cached(req, *kept, name);
+            return true;
+        }
+    }
     int fd = clean ? open_beneath(dir->root_fd, rest.empty() ? "." : rest.c_str()) : -1;
     struct stat st {};
     bool known = fd >= 0 && fstat(fd, &st) == 0;
+    if (known && S_ISREG(st.st_mode) && static_cast<unsigned long long>(st.st_size) <= k_cached_file_max &&
+        answer_and_keep(req, fd, st, key, name))
+        return true;
     if (known && S_ISDIR(st.st_mode)) {
         int index = open_beneath(fd, "index.html");
         close(fd);

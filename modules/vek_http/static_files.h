@@ -10,7 +10,9 @@
 // file answer carries a content type from the file's extension, an ETag
 // (size and modification time) and Last-Modified; If-None-Match and
 // If-Modified-Since give 304, a single byte range 206 (or 416 when it lies
-// past the end). The body goes out with sendfile.
+// past the end). Files of a static directory up to 64 KB are answered
+// from each worker's memory while they stay the same (static_cache.h);
+// larger ones go out with sendfile.
 //
 // Thread safety: a static_dir is read-only after construction.
 #ifndef VEK_HTTP_STATIC_FILES_H

@@ -221,6 +221,13 @@ TEST_F(HttpTest, StaticFilesCarryTypesValidatorsAndRangesAndNeverLeaveTheirDirec
     std::string head = ask("HEAD /s/a.css");
     EXPECT_EQ(header_of(head, "Content-Length") + "|" + head.substr(head.find("\r\n\r\n") + 4), "6|");
     EXPECT_EQ(get(port, "/s/d/"), "HTTP/1.1 200 OK|<p>i</p>");
+    // A kept copy serves only while the path still leads to the same file.
+    for (int i = 0; i < 4; ++i) ask("GET /s/a.css");  // kept by both workers
+    write("www/a.css", "p{}");
+    EXPECT_EQ(get(port, "/s/a.css"), "HTTP/1.1 200 OK|p{}");
+    std::filesystem::remove(root / "www/a.css");
+    ASSERT_EQ(symlink((root / "secret.txt").c_str(), (root / "www/a.css").c_str()), 0);
+    EXPECT_EQ(get(port, "/s/a.css"), "HTTP/1.1 404 Not Found|Not Found\n");
     for (const char* out : {"/s/../secret.txt", "/s/..%2Fsecret.txt", "/s/%2e%2e/secret.txt", "/s/..%5Csecret.txt",
                             "/s/out.txt", "/s/none.css"})
         EXPECT_EQ(get(port, out), "HTTP/1.1 404 Not Found|Not Found\n") << out;
