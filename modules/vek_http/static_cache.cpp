@@ -42,10 +42,9 @@ const cached_file* find_cached(const std::string& key, int dir_fd, const char* p
     return nullptr;
 }
 
-const cached_file* keep_cached(const std::string& key, const struct stat& st, std::string bytes)
+const cached_file& keep_cached(const std::string& key, const struct stat& st, std::string bytes)
 {
     thread_cache& c = cache();
-    if (bytes.size() > k_cached_file_max) return nullptr;
     if (c.bytes + bytes.size() > k_cached_bytes_max) {
         c.files.clear();
         c.bytes = 0;
@@ -55,7 +54,7 @@ const cached_file* keep_cached(const std::string& key, const struct stat& st, st
     c.bytes += bytes.size();
     it->second.st = st;
     it->second.bytes = std::move(bytes);
-    return &it->second;
+    return it->second;
 }
 
 }  // namespace http

@@ -38,10 +38,10 @@ struct cached_file {
 // thread's next call to find_cached or keep_cached.
 const cached_file* find_cached(const std::string& key, int dir_fd, const char* path);
 
-// Keeps the whole file `bytes`, whose status is `st`, under `key`, and
-// returns the entry (valid as find_cached's); null when the file is too
-// large to keep.
-const cached_file* keep_cached(const std::string& key, const struct stat& st, std::string bytes);
+// Keeps the whole file `bytes` (at most k_cached_file_max of them), whose
+// status is `st`, under `key`, and returns the entry, valid as
+// find_cached's.
+const cached_file& keep_cached(const std::string& key, const struct stat& st, std::string bytes);
 
 }  // namespace http
 }  // namespace vek

@@ -105,9 +105,9 @@ const char* content_type_of(const std::string& name)
 
 namespace {
 
-// Files up to this size are read and sent with their headers in one
-// write; larger ones go out from the descriptor.
-constexpr unsigned long long small_file = 64 * 1024;
+// Files up to this size (the largest a worker keeps) are read and sent
+// with their headers in one write; larger ones go out from the descriptor.
+constexpr unsigned long long small_file = k_cached_file_max;
 
 // Answers with the part of the open file `fd` from `first` (`size` bytes),
 // which it takes over.
@@ -199,7 +199,8 @@ void answer_cached(request* req, const cached_file& file, const std::string& nam
     req->respond(status, file.bytes.substr(first, size), content_type_of(name));
 }
 
-// Reads the whole small regular file `fd` (status `st`), taking it over,
+// Reads the whole regular file `fd` (status `st`, at most
+// k_cached_file_max bytes), taking it over,
 // into the calling thread's cache under `key`, and answers from
 // there. False, with `fd` still open and nothing answered, when it could
 // not be read whole.
@@ -208,9 +209,7 @@ bool answer_and_keep(request* req, int fd, const struct stat& st, const std::str
     std::string bytes(static_cast<size_t>(st.st_size), '\0');
     if (pread(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) return false;
     close(fd);
-    const cached_file* kept = keep_cached(key, st, std::move(bytes));
-    if (kept == nullptr) return false;  // cannot happen: the caller checked the size
-    answer_cached(req, *kept, name);
+    answer_cached(req, keep_cached(key, st, std::move(bytes)), name);
     return true;
 }
 

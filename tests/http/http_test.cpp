@@ -153,8 +153,9 @@ TEST_F(HttpTest, CppHandlersLimitsPipelinedRequestsAndManyClientsAtOnce)
     EXPECT_GE(std::atoi(http->get_attribute("connections")), 1);  // the slow one
     // Each worker's counts add up to the server's.
     auto_ptr_t<vek::i_object_col> per_worker = http->select_nodes("worker");
+    ASSERT_TRUE(per_worker.is_ok());
     long requests = 0, connections = 0;
-    for (unsigned int i = 0; per_worker.is_ok() && i < per_worker->get_count(); ++i) {
+    for (unsigned int i = 0; i < per_worker->get_count(); ++i) {
         vek::i_xml_node* w = vek_cast_i_xml_node(auto_ptr_t<vek::i_object>(per_worker->get_item_by_pos(i)));
         requests += std::atol(w->get_attribute("requests"));
         connections += std::atol(w->get_attribute("connections"));
