@@ -40,6 +40,10 @@ struct log_state {
     std::atomic<bool> trace_enabled{true};
     std::atomic<unsigned int> level{0};
     std::atomic<bool> ticking{false};
+    // Whether each destination has a file, kept beside it under the lock
+    // and read without it, so that a line bound nowhere is never made.
+    std::atomic<bool> trace_open{true};
+    std::atomic<bool> log_open{false};
     destination trace VEK_GUARDED_BY(lock){"stdout", stdout};
     destination log VEK_GUARDED_BY(lock){"", nullptr};
 };
@@ -110,6 +114,8 @@ void write_line(log_state& s, bool to_trace, bool to_log, const char* line, std:
 // Makes the line and writes it where it goes.
 void emit(log_state& s, bool to_trace, bool to_log, const char* fmt, va_list args)
 {
+    to_trace = to_trace && s.trace_open.load(std::memory_order_relaxed);
+    to_log = to_log && s.log_open.load(std::memory_order_relaxed);
     if (!to_trace && !to_log) return;
     char line[k_line_size];
     std::size_t len = format_line(line, fmt, args);
@@ -123,6 +129,7 @@ void close_destination(log_state& s, bool trace) VEK_REQUIRES(s.lock)
     destination& d = trace ? s.trace : s.log;
     if (d.file != nullptr && !is_standard(d.file)) std::fclose(d.file);
     d.file = nullptr;
+    (trace ? s.trace_open : s.log_open).store(false);
 }
 
 // The name is resolved before the lock is taken; the old file is closed and
@@ -153,6 +160,7 @@ void set_facility(bool trace, const char* facility)
     } else if (d.name[0] != '\0') {
         d.file = std::fopen(d.name, "a");
     }
+    (trace ? s.trace_open : s.log_open).store(d.file != nullptr);
 }
 
 }  // namespace
