@@ -49,13 +49,14 @@ protected:
                 $r respond 201 "[$r form a]|[$r form b]|[$r cookie c]|[$r body]" text/plain
             }
             proc away {r} { $r redirect /there 301 }
-            proc boom {r} { $r respond 200 partial; error "no stock" })");
+            proc boom {r} { $r respond 200 partial; error "no stock" }
+            proc send {r} { $r file [$r query f]; if {[$r query fail] ne ""} { error "after the file" } })");
         ASSERT_TRUE(e->execute_text(("vek_http::handlers {" + (root / "handlers.tcl").string() + "}").c_str()))
             << e->get_error();
         ASSERT_TRUE(
             e->execute_text("vek_http::route GET /hello hello; vek_http::route * /item/:id hello;"
                             "vek_http::route GET /static/* hello; vek_http::route POST /echo echo;"
-                            "vek_http::route GET /away away; vek_http::route GET /boom boom"))
+                            "vek_http::route GET /away away; vek_http::route GET /boom boom; vek_http::route GET /send send"))
             << e->get_error();
     }
     vek_test::env_guard m_http_env{"VEK_HTTP_PORT", "VEK_HTTP_MAX_HEADER", "VEK_HTTP_MAX_BODY", "VEK_HTTP_THREADS",
@@ -232,6 +233,18 @@ TEST_F(HttpTest, StaticFilesCarryTypesValidatorsAndRangesAndNeverLeaveTheirDirec
     for (const char* out : {"/s/../secret.txt", "/s/..%2Fsecret.txt", "/s/%2e%2e/secret.txt", "/s/..%5Csecret.txt",
                             "/s/out.txt", "/s/none.css"})
         EXPECT_EQ(get(port, out), "HTTP/1.1 404 Not Found|Not Found\n") << out;
+
+    // A handler may answer with any file; an error after that closes it
+    // (past 64 KB it is answered from its descriptor).
+    EXPECT_EQ(get(port, "/send?f=" + (root / "secret.txt").string()), "HTTP/1.1 200 OK|s");
+    const std::string send = "/send?f=" + (root / "www/big.bin").string();
+    EXPECT_EQ(get(port, "/send?f=" + (root / "none").string()), get(port, send + "&fail=1"));
+    auto open_fds = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+    };
+    const auto before = open_fds();
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(get(port, send + "&fail=1").substr(0, 12), "HTTP/1.1 500");
+    EXPECT_LT(open_fds() - before, 5);
 }
 
 // Ends the fixture's core early: what it holds goes first.
