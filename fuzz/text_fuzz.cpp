@@ -13,19 +13,13 @@
 
 #include <vek/vek_core.h>
 
+#include "core_service.h"
+
 namespace {
 
 vek::i_encryptor* encryptor()
 {
-    static vek::i_encryptor* enc = [] {
-        vek_enable_trace(false);
-        setenv("VEK_ROOT_PATH", "/tmp", 1);
-        vek_initialize();
-        vek::i_object* svc = vek_core()->get_service("svc_encrypt");
-        vek::i_encryptor* e = vek_cast_i_encryptor(svc);
-        svc->release();  // the core keeps the service alive
-        return e;
-    }();
+    static vek::i_encryptor* enc = vek_cast_i_encryptor(core_service("svc_encrypt"));
     return enc;
 }
 

@@ -13,19 +13,13 @@
 
 #include <vek/vek_core.h>
 
+#include "core_service.h"
+
 namespace {
 
 vek::i_xml_proc* processor()
 {
-    static vek::i_xml_proc* proc = [] {
-        vek_enable_trace(false);
-        setenv("VEK_ROOT_PATH", "/tmp", 1);
-        vek_initialize();
-        vek::i_object* svc = vek_core()->get_service("svc_xml");
-        vek::i_xml_proc* p = vek_cast_i_xml_proc(svc);
-        svc->release();  // the core keeps the service alive
-        return p;
-    }();
+    static vek::i_xml_proc* proc = vek_cast_i_xml_proc(core_service("svc_xml"));
     return proc;
 }
 
