@@ -108,14 +108,21 @@ void ciphers(const std::string& a, const std::string& b)
     }
 }
 
+// The text from `begin` up to its first zero byte or `end`.
+std::string text_until_zero(const char* begin, const char* end)
+{
+    const void* nul = std::memchr(begin, 0, static_cast<size_t>(end - begin));
+    return std::string(begin, nul != nullptr ? static_cast<const char*>(nul) : end);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const char* text = reinterpret_cast<const char*>(data);
-    const size_t split = std::strlen(std::string(text, size).c_str());
-    const std::string a(text, split);
-    const std::string b = split < size ? std::string(text + split + 1, size - split - 1).c_str() : std::string();
+    const char* begin = reinterpret_cast<const char*>(data);
+    const char* end = begin + size;
+    const std::string a = text_until_zero(begin, end);
+    const std::string b = a.size() < size ? text_until_zero(begin + a.size() + 1, end) : std::string();
     codecs(data, size, a);
     texts(a, b);
     ciphers(a, b);
